@@ -13,6 +13,11 @@ struct FolderCase {
     const char* folder;
 };
 
+void PrintTo(const FolderCase& c, std::ostream* os)
+{
+    *os << '"' << c.path << "\" -> \"" << c.folder << '"';
+}
+
 class SetCfgDirPathTest : public ::testing::TestWithParam<FolderCase> {};
 
 TEST_P(SetCfgDirPathTest, KeepsEverythingUpToTheLastSeparator)

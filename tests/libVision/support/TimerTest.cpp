@@ -21,6 +21,12 @@ struct SplitCase {
     const char* text;
 };
 
+// Names each case after its expected text in test listings.
+void PrintTo(const SplitCase& c, std::ostream* os)
+{
+    *os << c.elapsed << "ms=" << c.text;
+}
+
 class TimerSplitTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(TimerSplitTest, SplitsElapsedMillisecondsIntoClockParts)
