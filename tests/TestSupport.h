@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -52,6 +54,29 @@ public:
 private:
     std::string path_;
 };
+
+// Pseudo-random bytes over the whole range, NUL and 0xFF included.
+inline std::string randomBytes(size_t length, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::string bytes(length, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(byte(generator));
+    return bytes;
+}
+
+// A file content with a short name, for tables of damaged inputs.
+struct NamedContent {
+    const char* label;
+    std::string content;
+};
+
+// Shows only the label: contents may hold megabytes of bytes.
+inline void PrintTo(const NamedContent& c, std::ostream* out)
+{
+    *out << c.label;
+}
 
 }  // namespace OrvixTest
 

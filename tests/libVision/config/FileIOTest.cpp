@@ -15,18 +15,10 @@ using OrvixTest::TempDir;
 
 namespace {
 
-const float kUnset = -1.0f;
+using OrvixTest::NamedContent;
+using OrvixTest::randomBytes;
 
-// Pseudo-random bytes over the whole range, NUL and 0xFF included.
-std::string randomBytes(size_t length, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::string bytes(length, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(byte(generator));
-    return bytes;
-}
+const float kUnset = -1.0f;
 
 // An 8 x 1 float matrix filled with kUnset, released with the object.
 class FloatColumn {
@@ -422,17 +414,7 @@ TEST(FileIOReadArray, NullValuesAreIgnored)
 // ---------------------------------------------------------------------------
 // Hostile input: every lookup survives whatever the file held.
 
-struct HostileCase {
-    const char* label;
-    std::string content;
-};
-
-void PrintTo(const HostileCase& c, std::ostream* out)
-{
-    *out << c.label;  // cases may hold megabytes of bytes
-}
-
-class FileIOHostileText : public ::testing::TestWithParam<HostileCase> {};
+class FileIOHostileText : public ::testing::TestWithParam<NamedContent> {};
 
 TEST_P(FileIOHostileText, EveryLookupSurvives)
 {
@@ -468,14 +450,14 @@ TEST_P(FileIOHostileText, EveryLookupSurvives)
 INSTANTIATE_TEST_SUITE_P(
     Files, FileIOHostileText,
     ::testing::Values(
-        HostileCase{"empty", ""},
-        HostileCase{"randomBytes", randomBytes(4096, 1)},
-        HostileCase{"randomBytesAfterKeys", "smoothing_factors 1 au_names a n[0] 2 w[0] 1 " + randomBytes(4096, 2)},
-        HostileCase{"keysWithoutValues", "smoothing_factors au_use au_names n[0] w[0] w[1]"},
-        HostileCase{"truncatedList", "smoothing_factors 1 2 3.5e"},
-        HostileCase{"hugeNumbers", "process_eyes 99999999999999999999 camera_focus 1e999 n[0] -5 w[0] 1e400"},
-        HostileCase{"oneMegabyteLine", std::string(1 << 20, 'k')},
-        HostileCase{"longLineThenKeys", std::string(1 << 20, ' ') + "camera_focus 1"}),
-    [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.label); });
+        NamedContent{"empty", ""},
+        NamedContent{"randomBytes", randomBytes(4096, 1)},
+        NamedContent{"randomBytesAfterKeys", "smoothing_factors 1 au_names a n[0] 2 w[0] 1 " + randomBytes(4096, 2)},
+        NamedContent{"keysWithoutValues", "smoothing_factors au_use au_names n[0] w[0] w[1]"},
+        NamedContent{"truncatedList", "smoothing_factors 1 2 3.5e"},
+        NamedContent{"hugeNumbers", "process_eyes 99999999999999999999 camera_focus 1e999 n[0] -5 w[0] 1e400"},
+        NamedContent{"oneMegabyteLine", std::string(1 << 20, 'k')},
+        NamedContent{"longLineThenKeys", std::string(1 << 20, ' ') + "camera_focus 1"}),
+    [](const ::testing::TestParamInfo<NamedContent>& info) { return std::string(info.param.label); });
 
 }  // namespace

@@ -15,20 +15,13 @@ using namespace std::string_literals;
 
 namespace {
 
+using OrvixTest::NamedContent;
+using OrvixTest::randomBytes;
+
 template <typename T>
 std::vector<T> toVector(const OxCfgArr<T>& array)
 {
     return std::vector<T>(array.data, array.data + array.size);
-}
-
-std::string randomBytes(size_t length, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::string bytes(length, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(byte(generator));
-    return bytes;
 }
 
 // A mesh file with three action units and two shape units; only the section
@@ -234,17 +227,7 @@ TEST(ModelConfigurationLoad, MissingFilePrintsItsName)
 
 // Damaged configuration files load (or refuse) without harm and never yield
 // more units than the mesh file has.
-struct HostileConfigCase {
-    const char* label;
-    std::string content;
-};
-
-void PrintTo(const HostileConfigCase& c, std::ostream* out)
-{
-    *out << c.label;  // cases may hold megabytes of bytes
-}
-
-class ModelConfigurationHostileFile : public ::testing::TestWithParam<HostileConfigCase> {};
+class ModelConfigurationHostileFile : public ::testing::TestWithParam<NamedContent> {};
 
 TEST_P(ModelConfigurationHostileFile, LoadsWithinTheMeshCounts)
 {
@@ -268,14 +251,14 @@ TEST_P(ModelConfigurationHostileFile, LoadsWithinTheMeshCounts)
 INSTANTIATE_TEST_SUITE_P(
     Files, ModelConfigurationHostileFile,
     ::testing::Values(
-        HostileConfigCase{"randomBytes", randomBytes(8192, 3)},
-        HostileConfigCase{"modelThenRandomBytes", "model_filename mesh.wfm " + randomBytes(8192, 4)},
-        HostileConfigCase{"oneMegabyteLine", std::string(1 << 20, 'm')},
-        HostileConfigCase{"longLineThenKeys", std::string(1 << 20, ' ') + "model_filename mesh.wfm au_use 1 1 1"},
-        HostileConfigCase{"truncatedLists", "model_filename mesh.wfm au_use 1 0 au_names a action_unit_limit 1"},
-        HostileConfigCase{"keysWithoutValues", "au_use su_use au_names model_filename"},
-        HostileConfigCase{"hugeValues", "model_filename mesh.wfm au_use 99999999999 -1 au_sensitivity 1e999"}),
-    [](const ::testing::TestParamInfo<HostileConfigCase>& info) { return std::string(info.param.label); });
+        NamedContent{"randomBytes", randomBytes(8192, 3)},
+        NamedContent{"modelThenRandomBytes", "model_filename mesh.wfm " + randomBytes(8192, 4)},
+        NamedContent{"oneMegabyteLine", std::string(1 << 20, 'm')},
+        NamedContent{"longLineThenKeys", std::string(1 << 20, ' ') + "model_filename mesh.wfm au_use 1 1 1"},
+        NamedContent{"truncatedLists", "model_filename mesh.wfm au_use 1 0 au_names a action_unit_limit 1"},
+        NamedContent{"keysWithoutValues", "au_use su_use au_names model_filename"},
+        NamedContent{"hugeValues", "model_filename mesh.wfm au_use 99999999999 -1 au_sensitivity 1e999"}),
+    [](const ::testing::TestParamInfo<NamedContent>& info) { return std::string(info.param.label); });
 
 // ---------------------------------------------------------------------------
 // Counting units in the mesh file

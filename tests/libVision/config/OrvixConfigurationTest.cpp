@@ -19,6 +19,9 @@ using OrvixTest::TempDir;
 
 namespace {
 
+using OrvixTest::NamedContent;
+using OrvixTest::randomBytes;
+
 const unsigned kAll = ~0u;
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
@@ -26,16 +29,6 @@ std::vector<float> factorsOf(const OrvixConfiguration& config)
 {
     const OxCfgArr<float> factors = config.getSmoothingFactors();
     return std::vector<float>(factors.data, factors.data + factors.size);
-}
-
-std::string randomBytes(size_t length, unsigned seed)
-{
-    std::mt19937 generator(seed);
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::string bytes(length, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(byte(generator));
-    return bytes;
 }
 
 // Runs a block with the working directory changed, restoring it afterwards.
@@ -286,17 +279,7 @@ TEST(OrvixConfigurationFile, LogFileIsRelativeToTheWorkingDirectoryAndNeedsTwoCh
 
 // Damaged files never crash the reader; whatever is read, the object stays
 // usable (copies, setters, the eight smoothing factors).
-struct HostileCase {
-    const char* label;
-    std::string content;
-};
-
-void PrintTo(const HostileCase& c, std::ostream* out)
-{
-    *out << c.label;  // cases may hold megabytes of bytes
-}
-
-class OrvixConfigurationHostileFile : public ::testing::TestWithParam<HostileCase> {};
+class OrvixConfigurationHostileFile : public ::testing::TestWithParam<NamedContent> {};
 
 TEST_P(OrvixConfigurationHostileFile, ReadsWithoutHarm)
 {
@@ -316,17 +299,17 @@ TEST_P(OrvixConfigurationHostileFile, ReadsWithoutHarm)
 INSTANTIATE_TEST_SUITE_P(
     Files, OrvixConfigurationHostileFile,
     ::testing::Values(
-        HostileCase{"empty", ""},
-        HostileCase{"randomBytes", randomBytes(8192, 21)},
-        HostileCase{"keysThenRandomBytes", "camera_focus 3 smoothing_factors 1 " + randomBytes(8192, 22)},
-        HostileCase{"oneMegabyteLine", std::string(1 << 20, 'c')},
-        HostileCase{"longLineThenKeys", std::string(1 << 20, '\t') + "camera_focus 3"},
-        HostileCase{"keysWithoutValues",
+        NamedContent{"empty", ""},
+        NamedContent{"randomBytes", randomBytes(8192, 21)},
+        NamedContent{"keysThenRandomBytes", "camera_focus 3 smoothing_factors 1 " + randomBytes(8192, 22)},
+        NamedContent{"oneMegabyteLine", std::string(1 << 20, 'c')},
+        NamedContent{"longLineThenKeys", std::string(1 << 20, '\t') + "camera_focus 3"},
+        NamedContent{"keysWithoutValues",
                     "camera_focus recovery_timeout smoothing_factors pose_fitting_model_configuration"},
-        HostileCase{"truncatedModelKey", "pose_fitting_model_configuration pose.cfg au_fitting_model_configur"},
-        HostileCase{"modelKeysNamingTheTrackerFile",
+        NamedContent{"truncatedModelKey", "pose_fitting_model_configuration pose.cfg au_fitting_model_configur"},
+        NamedContent{"modelKeysNamingTheTrackerFile",
                     "pose_fitting_model_configuration tracker.cfg au_fitting_model_configuration ."}),
-    [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<NamedContent>& info) { return std::string(info.param.label); });
 
 // ---------------------------------------------------------------------------
 // Setters
