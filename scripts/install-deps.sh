@@ -35,4 +35,4 @@ fi
 
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update
-$SUDO apt-get install -y --no-install-recommends "${PACKAGES[@]}"
+$SUDO apt-get install -y "${PACKAGES[@]}"
