@@ -48,6 +48,18 @@ bool isNone(const std::string& value)
     return value.empty() || value == "none";
 }
 
+// Stores value in field and raises bit when accepted; a refused value
+// changes nothing.
+template <typename T>
+bool acceptSetting(bool accepted, T& field, const T& value, unsigned bit, unsigned& changes)
+{
+    if (!accepted)
+        return false;
+    field = value;
+    changes |= bit;
+    return true;
+}
+
 }  // namespace
 
 OrvixConfiguration::OrvixConfiguration()
@@ -293,20 +305,12 @@ const ModelConfiguration* OrvixConfiguration::getModelConfiguration(int type) co
 
 bool OrvixConfiguration::setCameraFocus(float focus)
 {
-    if (!(focus > 0.0f))
-        return false;
-    cameraFocus = focus;
-    changes |= kCameraFocusChanged;
-    return true;
+    return acceptSetting(focus > 0.0f, cameraFocus, focus, kCameraFocusChanged, changes);
 }
 
 bool OrvixConfiguration::setRecoveryTimeout(float timeout)
 {
-    if (!(timeout >= 0.0f))
-        return false;
-    recoveryTimeout = timeout;
-    changes |= kRecoveryTimeoutChanged;
-    return true;
+    return acceptSetting(timeout >= 0.0f, recoveryTimeout, timeout, kRecoveryTimeoutChanged, changes);
 }
 
 bool OrvixConfiguration::setSmoothingFactors(const OxCfgArr<float>& factors)
@@ -325,74 +329,43 @@ bool OrvixConfiguration::setSmoothingFactors(const OxCfgArr<float>& factors)
 
 bool OrvixConfiguration::setMinFaceScale(float scale)
 {
-    if (!isUnitInterval(scale))
-        return false;
-    minFaceScale = scale;
-    changes |= kFaceSearchChanged;
-    return true;
+    return acceptSetting(isUnitInterval(scale), minFaceScale, scale, kFaceSearchChanged, changes);
 }
 
 bool OrvixConfiguration::setMaxFaceScale(float scale)
 {
-    if (!isUnitInterval(scale))
-        return false;
-    maxFaceScale = scale;
-    changes |= kFaceSearchChanged;
-    return true;
+    return acceptSetting(isUnitInterval(scale), maxFaceScale, scale, kFaceSearchChanged, changes);
 }
 
 bool OrvixConfiguration::setFaceDetectorSensitivity(float sensitivity)
 {
-    if (!isUnitInterval(sensitivity))
-        return false;
-    faceDetectorSensitivity = sensitivity;
-    changes |= kFaceSearchChanged;
-    return true;
+    return acceptSetting(isUnitInterval(sensitivity), faceDetectorSensitivity, sensitivity, kFaceSearchChanged,
+                         changes);
 }
 
 bool OrvixConfiguration::setRefineLandmarks(unsigned refine)
 {
-    if (refine > 1)
-        return false;
-    refineLandmarks = refine;
-    changes |= kRefineLandmarksChanged;
-    return true;
+    return acceptSetting(refine <= 1, refineLandmarks, refine, kRefineLandmarksChanged, changes);
 }
 
 bool OrvixConfiguration::setRefineEars(unsigned refine)
 {
-    if (refine > 1)
-        return false;
-    refineEars = refine;
-    changes |= kRefineEarsChanged;
-    return true;
+    return acceptSetting(refine <= 1, refineEars, refine, kRefineEarsChanged, changes);
 }
 
 bool OrvixConfiguration::setProcessEyes(unsigned process)
 {
-    if (process > 3)
-        return false;
-    processEyes = process;
-    changes |= kProcessEyesChanged;
-    return true;
+    return acceptSetting(process <= 3, processEyes, process, kProcessEyesChanged, changes);
 }
 
 bool OrvixConfiguration::setEnableSmoothing(unsigned enable)
 {
-    if (enable > 1)
-        return false;
-    enableSmoothing = enable;
-    changes |= kEnableSmoothingChanged;
-    return true;
+    return acceptSetting(enable <= 1, enableSmoothing, enable, kEnableSmoothingChanged, changes);
 }
 
 bool OrvixConfiguration::setTemporallyDenoiseInput(unsigned denoise)
 {
-    if (denoise > 1)
-        return false;
-    temporallyDenoiseInput = denoise;
-    changes |= kDenoiseChanged;
-    return true;
+    return acceptSetting(denoise <= 1, temporallyDenoiseInput, denoise, kDenoiseChanged, changes);
 }
 
 bool OrvixConfiguration::setFittingAlgorithm(std::string algorithm)
@@ -409,38 +382,22 @@ bool OrvixConfiguration::setFittingAlgorithm(std::string algorithm)
 
 bool OrvixConfiguration::setOfdDataPath(std::string path)
 {
-    if (path.empty())
-        return false;
-    ofdDataPath = configDir + path;
-    changes |= kOfdDataPathChanged;
-    return true;
+    return acceptSetting(!path.empty(), ofdDataPath, configDir + path, kOfdDataPathChanged, changes);
 }
 
 bool OrvixConfiguration::setOftDataPath(std::string path)
 {
-    if (path.empty())
-        return false;
-    oftDataPath = configDir + path;
-    changes |= kOftDataPathChanged;
-    return true;
+    return acceptSetting(!path.empty(), oftDataPath, configDir + path, kOftDataPathChanged, changes);
 }
 
 bool OrvixConfiguration::setErDataPath(std::string path)
 {
-    if (path.empty())
-        return false;
-    erDataPath = configDir + path;
-    changes |= kErDataPathChanged;
-    return true;
+    return acceptSetting(!path.empty(), erDataPath, configDir + path, kErDataPathChanged, changes);
 }
 
 bool OrvixConfiguration::setPrDataPath(std::string path)
 {
-    if (path.empty())
-        return false;
-    prDataPath = configDir + path;
-    changes |= kPrDataPathChanged;
-    return true;
+    return acceptSetting(!path.empty(), prDataPath, configDir + path, kPrDataPathChanged, changes);
 }
 
 bool OrvixConfiguration::setModelConfiguration(const std::string& value, std::string& pathField,

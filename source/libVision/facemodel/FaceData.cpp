@@ -48,6 +48,20 @@ char** copyNames(const char* const* names, int count)
     return copy;
 }
 
+template <typename T>
+void freeArray(T*& array)
+{
+    delete[] array;
+    array = nullptr;
+}
+
+template <typename T>
+void freeObject(T*& object)
+{
+    delete object;
+    object = nullptr;
+}
+
 void freeNames(char** names, int count)
 {
     if (names == nullptr)
@@ -364,32 +378,20 @@ void FaceData::setScalarDefaults()
 // Frees the arrays and point sets; the counts stay as they are.
 void FaceData::freeArrays()
 {
-    delete[] suValues;
-    suValues = nullptr;
-    delete[] auUsed;
-    auUsed = nullptr;
-    delete[] auValues;
-    auValues = nullptr;
+    freeArray(suValues);
+    freeArray(auUsed);
+    freeArray(auValues);
     freeNames(auNames, auCount);
     auNames = nullptr;
-    delete points3D;
-    points3D = nullptr;
-    delete points3DRelative;
-    points3DRelative = nullptr;
-    delete points2D;
-    points2D = nullptr;
-    delete[] meshVertices;
-    meshVertices = nullptr;
-    delete[] meshVerticesProjected;
-    meshVerticesProjected = nullptr;
-    delete[] meshTriangles;
-    meshTriangles = nullptr;
-    delete[] meshTexCoords;
-    meshTexCoords = nullptr;
-    delete[] meshTexCoordsStatic;
-    meshTexCoordsStatic = nullptr;
-    delete[] encodedPoints;
-    encodedPoints = nullptr;
+    freeObject(points3D);
+    freeObject(points3DRelative);
+    freeObject(points2D);
+    freeArray(meshVertices);
+    freeArray(meshVerticesProjected);
+    freeArray(meshTriangles);
+    freeArray(meshTexCoords);
+    freeArray(meshTexCoordsStatic);
+    freeArray(encodedPoints);
     arraysAllocated = false;
 }
 
