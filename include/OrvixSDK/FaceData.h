@@ -87,8 +87,9 @@ public:
     // points2D and encodedPoints; with withFitting also the mesh arrays,
     // suValues, auUsed, auValues, points3D and points3DRelative.  auNames,
     // when not null, must hold auCount strings, which are copied.  Sets
-    // arraysAllocated.
-    void allocateArrays(bool withFitting, int suCount, int auCount, int vertexCount, int triangleCount,
+    // arraysAllocated.  Returns false, leaving a record without arrays and
+    // with zero counts, when memory runs out.
+    bool allocateArrays(bool withFitting, int suCount, int auCount, int vertexCount, int triangleCount,
                         const char* const* auNames = nullptr);
 
     float alignmentConfidence;

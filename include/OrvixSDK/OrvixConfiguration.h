@@ -132,6 +132,8 @@ private:
     // Frees the smoothing factors and the three fitting-model configurations.
     void clean();
     bool setModelConfiguration(const std::string& value, std::string& pathField, ModelConfiguration*& owned);
+    // Sets a model's disabled switch; raises bit 0 only when it changes.
+    void setModelSwitch(bool& disabled, bool disable);
 
     std::string oftDataPath;
     std::string ofdDataPath;

@@ -61,6 +61,26 @@ Element& columnZero(CvMat* m, int row)
     return *reinterpret_cast<Element*>(m->data.ptr + static_cast<size_t>(row) * m->step);
 }
 
+// Reads a list of Value after key into column 0 of m, whose elements are
+// Element.  The list is read into a copy of the column so that the stream
+// semantics (unchanged values after a failure or the end of the text) carry
+// over.  False for a missing key or a matrix of another type.
+template <typename Value, typename Element>
+bool readColumn(const std::string& text, const std::string& key, CvMat* m, int type)
+{
+    const int rows = listLength(m, type);
+    if (rows < 0)
+        return false;
+    std::vector<Value> values(static_cast<size_t>(rows));
+    for (int i = 0; i < rows; ++i)
+        values[i] = static_cast<Value>(columnZero<Element>(m, i));
+    if (!readValues(text, key, values.data(), values.size()))
+        return false;
+    for (int i = 0; i < rows; ++i)
+        columnZero<Element>(m, i) = static_cast<Element>(values[i]);
+    return true;
+}
+
 }  // namespace
 
 std::string FileIO::read_file(const std::string& name, const char* folder, bool)
@@ -130,34 +150,12 @@ bool FileIO::read_setting(const std::string& text, std::string key, std::string&
 
 bool FileIO::read_settings_list_f32(const std::string& text, std::string key, CvMat* m)
 {
-    const int rows = listLength(m, CV_32FC1);
-    if (rows < 0)
-        return false;
-    // Read into a copy of column 0 so that the stream semantics (unchanged
-    // values after a failure or the end of the text) carry over.
-    std::vector<float> values(static_cast<size_t>(rows));
-    for (int i = 0; i < rows; ++i)
-        values[i] = columnZero<float>(m, i);
-    if (!readValues(text, key, values.data(), values.size()))
-        return false;
-    for (int i = 0; i < rows; ++i)
-        columnZero<float>(m, i) = values[i];
-    return true;
+    return readColumn<float, float>(text, key, m, CV_32FC1);
 }
 
 bool FileIO::read_settings_list_iu32(const std::string& text, std::string key, CvMat* m)
 {
-    const int rows = listLength(m, CV_32SC1);
-    if (rows < 0)
-        return false;
-    std::vector<unsigned> values(static_cast<size_t>(rows));
-    for (int i = 0; i < rows; ++i)
-        values[i] = static_cast<unsigned>(columnZero<int>(m, i));
-    if (!readValues(text, key, values.data(), values.size()))
-        return false;
-    for (int i = 0; i < rows; ++i)
-        columnZero<int>(m, i) = static_cast<int>(values[i]);
-    return true;
+    return readColumn<unsigned, int>(text, key, m, CV_32SC1);
 }
 
 bool FileIO::read_settings_list_string(const std::string& text, std::string key, int count, std::string* out)

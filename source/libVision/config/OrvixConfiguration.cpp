@@ -441,32 +441,28 @@ bool OrvixConfiguration::setMeshFittingModelConfiguration(std::string path)
 
 void OrvixConfiguration::enableAuModel()
 {
-    if (auModelDisabled) {
-        auModelDisabled = false;
-        changes |= kModelsChanged;
-    }
+    setModelSwitch(auModelDisabled, false);
 }
 
 void OrvixConfiguration::disableAuModel()
 {
-    if (!auModelDisabled) {
-        auModelDisabled = true;
-        changes |= kModelsChanged;
-    }
+    setModelSwitch(auModelDisabled, true);
 }
 
 void OrvixConfiguration::enableMeshModel()
 {
-    if (meshModelDisabled) {
-        meshModelDisabled = false;
-        changes |= kModelsChanged;
-    }
+    setModelSwitch(meshModelDisabled, false);
 }
 
 void OrvixConfiguration::disableMeshModel()
 {
-    if (!meshModelDisabled) {
-        meshModelDisabled = true;
+    setModelSwitch(meshModelDisabled, true);
+}
+
+void OrvixConfiguration::setModelSwitch(bool& disabled, bool disable)
+{
+    if (disabled != disable) {
+        disabled = disable;
         changes |= kModelsChanged;
     }
 }

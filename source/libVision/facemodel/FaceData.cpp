@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include <opencv2/core/core_c.h>
@@ -305,7 +306,7 @@ void FaceData::reinit()
     screenGaze = ScreenSpaceGazeData();
 }
 
-void FaceData::allocateArrays(bool withFitting, int suCountIn, int auCountIn, int vertexCount, int triangleCount,
+bool FaceData::allocateArrays(bool withFitting, int suCountIn, int auCountIn, int vertexCount, int triangleCount,
                               const char* const* auNamesIn)
 {
     freeArrays();
@@ -329,11 +330,14 @@ void FaceData::allocateArrays(bool withFitting, int suCountIn, int auCountIn, in
             meshTexCoordsStatic = newArray<float>(2 * meshVertexCount);
         }
         auNames = copyNames(auNamesIn, auCount);
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
+        // Out of memory: leave a record without arrays and say so.
         freeArrays();
-        throw;
+        suCount = auCount = meshVertexCount = meshTriangleCount = 0;
+        return false;
     }
     arraysAllocated = true;
+    return true;
 }
 
 void FaceData::setScalarDefaults()
