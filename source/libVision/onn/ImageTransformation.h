@@ -1,0 +1,93 @@
+#ifndef ONN_IMAGE_TRANSFORMATION_H
+#define ONN_IMAGE_TRANSFORMATION_H
+
+#include "OrvixSDK/Export.h"
+
+namespace ONN
+{
+
+enum EDataType
+{
+    UINT8 = 0,
+    FP32 = 1
+};
+
+namespace ImageUtils
+{
+
+// Memory layout of an image tensor of C channels, H rows and W columns.
+enum ELayoutType
+{
+    NCHW = 0, // planar: (c, y, x) at c*H*W + y*W + x
+    NHWC = 1  // interleaved: (c, y, x) at (y*W + x)*C + c (OpenCV images)
+};
+
+// Element type of the source of the stand-alone TransformImage. Inside
+// ImageUtils these names hide ONN::UINT8 and ONN::FP32; qualify those there.
+enum EFormat
+{
+    UINT8 = 0,
+    FP32 = 1
+};
+
+} // namespace ImageUtils
+
+// A tensor buffer: C x H x W elements of one type in one layout, owned or
+// borrowed. Everything is inline so that backend plug-ins can use the record
+// without linking against the library.
+class NNData
+{
+public:
+    NNData(void* source, int channels, int width, int height, ImageUtils::ELayoutType layout,
+           EDataType dataType, bool shared);
+    virtual ~NNData()
+    {
+        if (!shared)
+            delete[] static_cast<unsigned char*>(data);
+    }
+
+    NNData(const NNData&) = delete;
+    NNData& operator=(const NNData&) = delete;
+
+    // Number of elements and bytes the record describes.
+    long ElementCount() const
+    {
+        return channels > 0 && width > 0 && height > 0 ? static_cast<long>(channels) * width * height : 0;
+    }
+    long ByteCount() const { return ElementCount() * (dataType == FP32 ? 4 : 1); }
+
+    ImageUtils::ELayoutType layout;
+    EDataType dataType;
+    int channels;
+    int width;
+    int height;
+    bool shared;
+    void* data;
+};
+
+inline NNData::NNData(void* source, int channels_, int width_, int height_,
+                      ImageUtils::ELayoutType layout_, EDataType dataType_, bool shared_)
+    : layout(layout_), dataType(dataType_), channels(channels_), width(width_), height(height_),
+      shared(shared_), data(nullptr)
+{
+    if (shared)
+    {
+        data = source;
+        return;
+    }
+    const long bytes = ByteCount();
+    if (bytes <= 0)
+        return;
+    unsigned char* buffer = new unsigned char[bytes]();
+    if (source)
+    {
+        const unsigned char* from = static_cast<const unsigned char*>(source);
+        for (long i = 0; i < bytes; ++i)
+            buffer[i] = from[i];
+    }
+    data = buffer;
+}
+
+} // namespace ONN
+
+#endif
