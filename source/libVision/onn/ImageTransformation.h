@@ -88,6 +88,38 @@ inline NNData::NNData(void* source, int channels_, int width_, int height_,
     data = buffer;
 }
 
+namespace ImageUtils
+{
+
+// Converts a C x H x W image from layout `from` to layout `to`, multiplying
+// each element by getConversionConstant(src, dst). Float results are stored as
+// they are; unsigned-char results are truncated toward zero and kept modulo
+// 256 (no saturation). One-channel images and equal layouts are copied index
+// for index; NCHW to NHWC interleaves, every other pair is taken as NHWC to
+// NCHW. Returns false, without writing, for null pointers or a dimension
+// below 1. Instances exist for float and unsigned char on each side.
+// Exported for backend plug-ins.
+template <typename Source, typename Destination>
+ORVIX_API bool TransformImage(Source* src, Destination* dst, int width, int height, int channels,
+                              ELayoutType from, ELayoutType to);
+
+// Factor of an element-type pair (picked by the pointer types): 1 for equal
+// types, 255 for float to unsigned char, 1/255 (0.003921569f) for unsigned
+// char to float.
+float getConversionConstant(float* src, float* dst);
+float getConversionConstant(unsigned char* src, unsigned char* dst);
+float getConversionConstant(float* src, unsigned char* dst);
+float getConversionConstant(unsigned char* src, float* dst);
+
+// A new array of width x height x channels floats (free it with delete[])
+// holding data, read as NHWC floats (FP32, factor 1) or bytes (UINT8, factor
+// 1/255), in NCHW layout. A dimension below 1 returns an empty array, a null
+// data an array of zeros; null only when the memory cannot be allocated.
+// Exported for backend plug-ins.
+ORVIX_API float* TransformImage(void* data, int width, int height, int channels, EFormat format);
+
+} // namespace ImageUtils
+
 } // namespace ONN
 
 #endif

@@ -8,6 +8,10 @@
 
 #include "OrvixSDK/Export.h"
 
+namespace ONN {
+class ONNIEChooser;
+}
+
 namespace OrvixSDK {
 
 class FDP;
@@ -183,6 +187,11 @@ public:
     static void drawRectangle(IplImage* img, CvRect* r, int value);
 
     // --- Miscellaneous -------------------------------------------------------
+
+    // Prints why chooser could not create a network runner for modelPath
+    // (from its status, backend and plug-in) through a temporary
+    // TrackerInternalInterface, and returns; the caller reports the failure.
+    static void displayErrorMessageAndExit(ONN::ONNIEChooser* chooser, const std::string& modelPath);
 
     // ">>> name: [v0, v1, ...]" (with withIndex "[0: v0, 1: v1, ...]") and a
     // line end on standard output.
