@@ -14,6 +14,9 @@ PACKAGES=(
   libgtest-dev
   libgmock-dev
   libbenchmark-dev
+  # regenerate the ONNX fixtures of the plug-in tests and the benchmark
+  python3-onnx
+  python3-numpy
 )
 
 missing=()
