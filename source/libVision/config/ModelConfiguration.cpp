@@ -11,6 +11,7 @@
 
 #include "config/FileIO.h"
 #include "support/Common.h"
+#include "support/CvOwnership.h"
 
 namespace OrvixSDK {
 
@@ -21,18 +22,6 @@ CvMat* createZeros(int rows, int type)
     CvMat* m = cvCreateMat(rows, 1, type);
     cvSetZero(m);
     return m;
-}
-
-CvMat* cloneOrNull(const CvMat* m)
-{
-    return m != nullptr ? cvCloneMat(m) : nullptr;
-}
-
-void release(CvMat*& m)
-{
-    if (m != nullptr)
-        cvReleaseMat(&m);
-    m = nullptr;
 }
 
 template <typename Element>
@@ -162,14 +151,14 @@ void ModelConfiguration::swap(ModelConfiguration& a, ModelConfiguration& b)
 
 void ModelConfiguration::clean()
 {
-    release(auUse);
-    release(suUse);
-    release(poseSensitivity);
-    release(auSensitivity);
-    release(suSensitivity);
-    release(rotationLimit);
-    release(translationLimit);
-    release(auLimit);
+    releaseAndClear(auUse);
+    releaseAndClear(suUse);
+    releaseAndClear(poseSensitivity);
+    releaseAndClear(auSensitivity);
+    releaseAndClear(suSensitivity);
+    releaseAndClear(rotationLimit);
+    releaseAndClear(translationLimit);
+    releaseAndClear(auLimit);
     auNames.clear();
     // The counts and names go with the matrices, so that a failed reload
     // never leaves counts that promise matrices which are gone.

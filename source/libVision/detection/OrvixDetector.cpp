@@ -3,11 +3,16 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "OrvixSDK/FDP.h"
 #include "OrvixSDK/MathUtils.h"
+#include "detection/ModelKey.h"
+#include "onn/NNFrontend.h"
 #include "onn/NNInterfaces.h"
+#include "onn/ONNIEChooser.h"
 #include "onn/ONNInit.h"
+#include "support/Common.h"
 
 namespace OrvixSDK {
 
@@ -72,10 +77,19 @@ void OrvixDetector::deleteAlignData()
     alignData = nullptr;
 }
 
-// The pupil network is opened through the backend chooser, which is not part
-// of this build either: the frontend stays absent.
-void OrvixDetector::loadPupilNNModel(const char* /*path*/)
+// A pupil network that cannot be opened is reported with the runner-failure
+// message and stays absent, so isInitialized names it and the owner gives up
+// its initialisation.
+void OrvixDetector::loadPupilNNModel(const char* path)
 {
+    if (pupilFrontend != nullptr)
+        return;
+    const std::string modelPath = std::string(path != nullptr ? path : "") + "/pr";
+    std::vector<unsigned char> key = Key::buildModelKey();
+    ONN::ONNIEChooser chooser;
+    pupilFrontend = chooser.Create(modelPath.c_str(), key.data(), static_cast<int>(key.size()));
+    if (pupilFrontend == nullptr)
+        Common::displayErrorMessageAndExit(&chooser, modelPath);
 }
 
 void OrvixDetector::deletePupilNNModel()

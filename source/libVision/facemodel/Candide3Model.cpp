@@ -7,22 +7,11 @@
 #include <opencv2/core/core_c.h>
 
 #include "OrvixSDK/FDP.h"
+#include "support/CvOwnership.h"
 
 namespace OrvixSDK {
 
 namespace {
-
-CvMat* cloneMat(const CvMat* m)
-{
-    return m != nullptr ? cvCloneMat(m) : nullptr;
-}
-
-void releaseMat(CvMat*& m)
-{
-    if (m != nullptr)
-        cvReleaseMat(&m);
-    m = nullptr;
-}
 
 int floatCount(const CvMat* m)
 {
@@ -43,21 +32,21 @@ Candide3Model::Candide3Model()
 }
 
 Candide3Model::Candide3Model(const Candide3Model& other)
-    : vertices(cloneMat(other.vertices)), referenceVertices(cloneMat(other.referenceVertices)),
-      shapeUnits(cloneMat(other.shapeUnits)), actionUnits(cloneMat(other.actionUnits)), faces(cloneMat(other.faces)),
-      staticTexCoords(cloneMat(other.staticTexCoords)), auUse(cloneMat(other.auUse)), suUse(cloneMat(other.suUse)),
+    : vertices(cloneOrNull(other.vertices)), referenceVertices(cloneOrNull(other.referenceVertices)),
+      shapeUnits(cloneOrNull(other.shapeUnits)), actionUnits(cloneOrNull(other.actionUnits)), faces(cloneOrNull(other.faces)),
+      staticTexCoords(cloneOrNull(other.staticTexCoords)), auUse(cloneOrNull(other.auUse)), suUse(cloneOrNull(other.suUse)),
       auNames(nullptr), auNameCount(0), focus(other.focus), scale(other.scale),
       rotation{other.rotation[0], other.rotation[1], other.rotation[2]},
       translation{other.translation[0], other.translation[1], other.translation[2]},
-      suValues(cloneMat(other.suValues)), auValues(cloneMat(other.auValues)),
-      deformedVertices(cloneMat(other.deformedVertices)), transformedVertices(cloneMat(other.transformedVertices)),
-      projectedVertices(cloneMat(other.projectedVertices)), texCoords(cloneMat(other.texCoords)),
+      suValues(cloneOrNull(other.suValues)), auValues(cloneOrNull(other.auValues)),
+      deformedVertices(cloneOrNull(other.deformedVertices)), transformedVertices(cloneOrNull(other.transformedVertices)),
+      projectedVertices(cloneOrNull(other.projectedVertices)), texCoords(cloneOrNull(other.texCoords)),
       vertexCount(other.vertexCount), fdp(other.fdp != nullptr ? new FDP(*other.fdp) : nullptr),
       processEyes(other.processEyes), eyesOpen{other.eyesOpen[0], other.eyesOpen[1]},
-      initialized(other.initialized), ipd(other.ipd), poseSensitivity(cloneMat(other.poseSensitivity)),
-      auSensitivity(cloneMat(other.auSensitivity)), suSensitivity(cloneMat(other.suSensitivity)),
-      rotationLimits(cloneMat(other.rotationLimits)), translationLimits(cloneMat(other.translationLimits)),
-      auLimits(cloneMat(other.auLimits)), eyeRotation{other.eyeRotation[0], other.eyeRotation[1]}
+      initialized(other.initialized), ipd(other.ipd), poseSensitivity(cloneOrNull(other.poseSensitivity)),
+      auSensitivity(cloneOrNull(other.auSensitivity)), suSensitivity(cloneOrNull(other.suSensitivity)),
+      rotationLimits(cloneOrNull(other.rotationLimits)), translationLimits(cloneOrNull(other.translationLimits)),
+      auLimits(cloneOrNull(other.auLimits)), eyeRotation{other.eyeRotation[0], other.eyeRotation[1]}
 {
     if (other.auNames != nullptr && other.auNameCount > 0) {
         auNames = new char*[other.auNameCount]();
@@ -86,7 +75,7 @@ Candide3Model::~Candide3Model()
                           &projectedVertices, &texCoords, &poseSensitivity, &auSensitivity, &suSensitivity,
                           &rotationLimits, &translationLimits, &auLimits};
     for (CvMat** m : matrices)
-        releaseMat(*m);
+        releaseAndClear(*m);
     if (auNames != nullptr) {
         for (int k = 0; k < auNameCount; ++k)
             delete[] auNames[k];

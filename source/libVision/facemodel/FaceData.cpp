@@ -7,6 +7,8 @@
 
 #include <opencv2/core/core_c.h>
 
+#include "support/CvOwnership.h"
+
 namespace OrvixSDK {
 
 namespace {
@@ -72,18 +74,6 @@ void freeNames(char** names, int count)
     delete[] names;
 }
 
-IplImage* cloneImage(const IplImage* image)
-{
-    return image != nullptr ? cvCloneImage(image) : nullptr;
-}
-
-void releaseImage(IplImage*& image)
-{
-    if (image != nullptr)
-        cvReleaseImage(&image);
-    image = nullptr;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -99,8 +89,8 @@ ScreenSpaceGazeData::ScreenSpaceGazeData()
 // release them twice.
 ScreenSpaceGazeData::ScreenSpaceGazeData(const ScreenSpaceGazeData& other)
     : frameIndex(other.frameIndex), x(other.x), y(other.y), state(other.state), quality(other.quality),
-      spareFlag(other.spareFlag), spareImage0(cloneImage(other.spareImage0)),
-      spareImage1(cloneImage(other.spareImage1)), spareInt0(other.spareInt0), spareInt1(other.spareInt1),
+      spareFlag(other.spareFlag), spareImage0(cloneOrNull(other.spareImage0)),
+      spareImage1(cloneOrNull(other.spareImage1)), spareInt0(other.spareInt0), spareInt1(other.spareInt1),
       spareDouble(other.spareDouble)
 {
 }
@@ -116,8 +106,8 @@ ScreenSpaceGazeData& ScreenSpaceGazeData::operator=(const ScreenSpaceGazeData& o
 
 ScreenSpaceGazeData::~ScreenSpaceGazeData()
 {
-    releaseImage(spareImage0);
-    releaseImage(spareImage1);
+    releaseAndClear(spareImage0);
+    releaseAndClear(spareImage1);
 }
 
 void ScreenSpaceGazeData::swap(ScreenSpaceGazeData& other)
