@@ -47,6 +47,8 @@ class ReadyDetector : public OrvixDetector
 {
 public:
     explicit ReadyDetector(const char* path) : OrvixDetector(path) {}
+    // No network data is read: the core below needs none.
+    void loadPupilNNModel(const char*) override {}
     int isInitialized() override { return 0; }
     OrvixTrackerCore* createTrackerCore() override { return new NoFaceCore(); }
 };
