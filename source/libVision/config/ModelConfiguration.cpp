@@ -11,7 +11,7 @@
 
 #include "config/FileIO.h"
 #include "support/Common.h"
-#include "support/CvOwnership.h"
+#include "support/OptionalCv.h"
 
 namespace OrvixSDK {
 

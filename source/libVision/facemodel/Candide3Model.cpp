@@ -7,18 +7,9 @@
 #include <opencv2/core/core_c.h>
 
 #include "OrvixSDK/FDP.h"
-#include "support/CvOwnership.h"
+#include "support/OptionalCv.h"
 
 namespace OrvixSDK {
-
-namespace {
-
-int floatCount(const CvMat* m)
-{
-    return m != nullptr ? m->rows * m->cols : 0;
-}
-
-}  // namespace
 
 Candide3Model::Candide3Model()
     : vertices(nullptr), referenceVertices(nullptr), shapeUnits(nullptr), actionUnits(nullptr), faces(nullptr),
@@ -150,7 +141,7 @@ const float* Candide3Model::getTexCoord(float aspect)
 {
     if (texCoords == nullptr || projectedVertices == nullptr)
         return nullptr;
-    const int count = std::min(floatCount(texCoords), floatCount(projectedVertices)) / 2;
+    const int count = std::min(elementCount(texCoords), elementCount(projectedVertices)) / 2;
     const float* projected = projectedVertices->data.fl;
     float* out = texCoords->data.fl;
     for (int k = 0; k < count; ++k) {

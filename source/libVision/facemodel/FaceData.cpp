@@ -7,7 +7,7 @@
 
 #include <opencv2/core/core_c.h>
 
-#include "support/CvOwnership.h"
+#include "support/OptionalCv.h"
 
 namespace OrvixSDK {
 

@@ -126,36 +126,32 @@ void OrvixSmoothingFilter::setSmoothingFactors(const CvMat* factors_)
     factors = copy;
 }
 
-void OrvixSmoothingFilter::startFrame()
+void OrvixSmoothingFilter::forEachFilter(void (SmoothingFilter::*operation)())
 {
     for (SmoothingFilter* filter : {pointFilter, irisFilter0, irisFilter1}) {
         if (filter != nullptr)
-            filter->startFrame();
+            (filter->*operation)();
     }
+}
+
+void OrvixSmoothingFilter::startFrame()
+{
+    forEachFilter(&SmoothingFilter::startFrame);
 }
 
 void OrvixSmoothingFilter::enable()
 {
-    for (SmoothingFilter* filter : {pointFilter, irisFilter0, irisFilter1}) {
-        if (filter != nullptr)
-            filter->enable();
-    }
+    forEachFilter(&SmoothingFilter::enable);
 }
 
 void OrvixSmoothingFilter::disable()
 {
-    for (SmoothingFilter* filter : {pointFilter, irisFilter0, irisFilter1}) {
-        if (filter != nullptr)
-            filter->disable();
-    }
+    forEachFilter(&SmoothingFilter::disable);
 }
 
 void OrvixSmoothingFilter::reset()
 {
-    for (SmoothingFilter* filter : {pointFilter, irisFilter0, irisFilter1}) {
-        if (filter != nullptr)
-            filter->reset();
-    }
+    forEachFilter(&SmoothingFilter::reset);
 }
 
 void OrvixSmoothingFilter::do_smoothing(FDP* points, long time)

@@ -39,6 +39,8 @@ public:
 
 private:
     void smooth(FDP* points, long time, const float (*groups)[4], int groupCount);
+    // Runs operation on each of the three filters that exists.
+    void forEachFilter(void (SmoothingFilter::*operation)());
 
     CvMat* factors;
     SmoothingFilter* pointFilter;

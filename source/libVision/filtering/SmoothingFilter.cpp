@@ -166,54 +166,10 @@ void SmoothingFilter::startChangeBounds(int ch, float highStart)
 }
 
 // ---------------------------------------------------------------------------
-// Moving average
+// Moving forms
 
-void SmoothingFilter::smooth(float* values, int count, int n)
-{
-    if (!enabled || values == nullptr || n < 1 || n > historyLength || count <= 0 ||
-        currentChannel < 0)
-        return;
-    for (int i = 0; i < count && currentChannel < channelCount; ++i) {
-        const int ch = currentChannel;
-        const float x = values[i];
-        if (!std::isfinite(x)) {
-            ++currentChannel;
-            continue;
-        }
-        if (!warmedUp[ch] && frameCount > n)
-            warmedUp[ch] = 1;
-        history[slot(ch, writeIndex[ch])] = x;
-        if (warmedUp[ch]) {
-            double sum = 0.0;
-            for (int s = 0; s < n; ++s)
-                sum += valueBack(ch, s);
-            values[i] = static_cast<float>(sum / n);
-        }
-        advance(ch);
-    }
-}
-
-void SmoothingFilter::smooth(int* values, int count, int n)
-{
-    if (values == nullptr)
-        return;
-    float copy[intChunkSize];
-    for (int start = 0; start < count; start += intChunkSize) {
-        const int part = std::min(intChunkSize, count - start);
-        for (int i = 0; i < part; ++i)
-            copy[i] = static_cast<float>(values[start + i]);
-        float result[intChunkSize];
-        std::copy(copy, copy + part, result);
-        smooth(result, part, n);
-        for (int i = 0; i < part; ++i)
-            values[start + i] = backToInt(result[i], copy[i], values[start + i]);
-    }
-}
-
-// ---------------------------------------------------------------------------
-// Change-adaptive average
-
-void SmoothingFilter::smooth_w(float* values, int count, int n)
+template <typename Combine>
+void SmoothingFilter::smoothMoving(float* values, int count, int n, Combine combine)
 {
     if (!enabled || values == nullptr || n < 1 || n > historyLength || currentChannel < 0)
         return;
@@ -227,22 +183,63 @@ void SmoothingFilter::smooth_w(float* values, int count, int n)
         if (!warmedUp[ch] && frameCount > n)
             warmedUp[ch] = 1;
         history[slot(ch, writeIndex[ch])] = x;
-        if (warmedUp[ch]) {
-            // The larger the recent change, the faster the weights fall.
-            double change = 0.0;
-            for (int s = 1; s < n; ++s)
-                change = std::max(change, static_cast<double>(std::fabs(x - valueBack(ch, s))));
-            double sum = x;
-            double weights = 1.0;
-            for (int s = 1; s < n; ++s) {
-                const double w = std::exp(-20.0 * change * s);
-                sum += w * valueBack(ch, s);
-                weights += w;
-            }
-            values[i] = static_cast<float>(sum / weights);
-        }
+        if (warmedUp[ch])
+            values[i] = combine(ch, x);
         advance(ch);
     }
+}
+
+template <typename SmoothFloats>
+void SmoothingFilter::smoothIntegers(int* values, int count, SmoothFloats smoothFloats)
+{
+    if (values == nullptr)
+        return;
+    float copy[intChunkSize];
+    float result[intChunkSize];
+    for (int start = 0; start < count; start += intChunkSize) {
+        const int part = std::min(intChunkSize, count - start);
+        for (int i = 0; i < part; ++i)
+            copy[i] = static_cast<float>(values[start + i]);
+        std::copy(copy, copy + part, result);
+        smoothFloats(result, part);
+        for (int i = 0; i < part; ++i)
+            values[start + i] = backToInt(result[i], copy[i], values[start + i]);
+    }
+}
+
+// Moving average of the last n values.
+void SmoothingFilter::smooth(float* values, int count, int n)
+{
+    smoothMoving(values, count, n, [this, n](int ch, float) {
+        double sum = 0.0;
+        for (int s = 0; s < n; ++s)
+            sum += valueBack(ch, s);
+        return static_cast<float>(sum / n);
+    });
+}
+
+void SmoothingFilter::smooth(int* values, int count, int n)
+{
+    smoothIntegers(values, count, [this, n](float* floats, int part) { smooth(floats, part, n); });
+}
+
+// Change-adaptive average: the larger the recent change, the faster the
+// weights of older values fall.
+void SmoothingFilter::smooth_w(float* values, int count, int n)
+{
+    smoothMoving(values, count, n, [this, n](int ch, float x) {
+        double change = 0.0;
+        for (int s = 1; s < n; ++s)
+            change = std::max(change, static_cast<double>(std::fabs(x - valueBack(ch, s))));
+        double sum = x;
+        double weights = 1.0;
+        for (int s = 1; s < n; ++s) {
+            const double w = std::exp(-20.0 * change * s);
+            sum += w * valueBack(ch, s);
+            weights += w;
+        }
+        return static_cast<float>(sum / weights);
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -327,19 +324,9 @@ void SmoothingFilter::smooth_w_time(int* values, int count, long time, int windo
                                     float factor, float lowFloor, float highCap,
                                     float highStart, float scale)
 {
-    if (values == nullptr)
-        return;
-    float copy[intChunkSize];
-    for (int start = 0; start < count; start += intChunkSize) {
-        const int part = std::min(intChunkSize, count - start);
-        for (int i = 0; i < part; ++i)
-            copy[i] = static_cast<float>(values[start + i]);
-        float result[intChunkSize];
-        std::copy(copy, copy + part, result);
-        smooth_w_time(result, part, time, window, factor, lowFloor, highCap, highStart, scale);
-        for (int i = 0; i < part; ++i)
-            values[start + i] = backToInt(result[i], copy[i], values[start + i]);
-    }
+    smoothIntegers(values, count, [&](float* floats, int part) {
+        smooth_w_time(floats, part, time, window, factor, lowFloor, highCap, highStart, scale);
+    });
 }
 
 // ---------------------------------------------------------------------------

@@ -87,6 +87,14 @@ private:
     void advance(int ch);
     // The channel's start bounds for the adaptive average.
     void startChangeBounds(int ch, float highStart);
+    // The two moving forms: checks, warm-up after n frames and storing are
+    // shared; combine(ch, x) gives the smoothed value of a warmed-up channel.
+    template <typename Combine>
+    void smoothMoving(float* values, int count, int n, Combine combine);
+    // The integer forms: the values go through smoothFloats(floats, part) in
+    // chunks of intChunkSize and come back truncated toward zero.
+    template <typename SmoothFloats>
+    static void smoothIntegers(int* values, int count, SmoothFloats smoothFloats);
 
     int channelCount;
     int historyLength;

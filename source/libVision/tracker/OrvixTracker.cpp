@@ -19,6 +19,7 @@
 #include "detection/ONNTrackerCore.h"
 #include "detection/OrvixDetector.h"
 #include "detection/OrvixTrackerCore.h"
+#include "facemodel/SharedModels.h"
 #include "onn/ONNInit.h"
 #include "support/Common.h"
 #include "support/TrackerInternalInterface.h"
@@ -495,13 +496,7 @@ bool OrvixTracker::initDetector()
 
 void OrvixTracker::deleteModels()
 {
-    // auModel and meshModel may be the pose model or each other.
-    if (meshModel != poseModel && meshModel != auModel)
-        delete meshModel;
-    if (auModel != poseModel)
-        delete auModel;
-    delete poseModel;
-    poseModel = auModel = meshModel = nullptr;
+    deleteSharedModels(poseModel, auModel, meshModel);
 }
 
 void OrvixTracker::deleteUnits()
@@ -610,10 +605,7 @@ void OrvixTracker::initTrackerInternal()
     if ((changeFlags & kRecoveryTimeoutBit) != 0)
         recoveryTimeout = cfg.getRecoveryTimeout();
 
-    Candide3Model* models[3] = {poseModel, auModel, meshModel};
-    for (Candide3Model* model : models) {
-        if (model == nullptr)
-            continue;
+    for (Candide3Model* model : DistinctModels(poseModel, auModel, meshModel)) {
         if ((changeFlags & kProcessEyesBit) != 0)
             model->processEyes = static_cast<int>(cfg.getProcessEyes() & 1);
         if ((changeFlags & kCameraFocusBit) != 0)
@@ -688,12 +680,8 @@ void OrvixTracker::setIPD(float newIpd)
             if (units[i] != nullptr)
                 units[i]->setIPD(newIpd);
         }
-        if (poseModel != nullptr)
-            poseModel->setIPD(newIpd);
-        if (auModelLoaded && auModel != nullptr)
-            auModel->setIPD(newIpd);
-        if (meshModelLoaded && meshModel != nullptr)
-            meshModel->setIPD(newIpd);
+        for (Candide3Model* model : DistinctModels(poseModel, auModel, meshModel))
+            model->setIPD(newIpd);
         resetLocked();
     }
     pthread_mutex_unlock(&frameLock);

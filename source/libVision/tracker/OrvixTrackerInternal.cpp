@@ -13,9 +13,11 @@
 #include "detection/AlignmentUtils.h"
 #include "detection/OrvixDetector.h"
 #include "detection/OrvixTrackerCore.h"
+#include "facemodel/SharedModels.h"
 #include "filtering/OrvixSmoothingFilter.h"
 #include "fitting/IOrvixFitter.h"
 #include "support/Common.h"
+#include "support/OptionalCv.h"
 
 namespace OrvixSDK {
 
@@ -35,11 +37,6 @@ const unsigned kEarsDataMask = 0x702;      // ears, the ears and both detector f
 
 const float kPi = 3.14159265358979f;
 
-int floatCount(const CvMat* m)
-{
-    return m != nullptr ? m->rows * m->cols : 0;
-}
-
 // Copies up to count floats of a float matrix into out and zeroes the rest
 // of out's count entries.
 void copyFloats(float* out, int count, const float* source, int available)
@@ -58,8 +55,8 @@ void copyUsedUnits(const CvMat* use, const CvMat* values, float* out, int* usedO
 {
     if (use == nullptr || out == nullptr)
         return;
-    const int flags = std::min(floatCount(use), outCount);
-    const int available = floatCount(values);
+    const int flags = std::min(elementCount(use), outCount);
+    const int available = elementCount(values);
     int next = 0;
     for (int i = 0; i < flags; ++i) {
         const int flag = use->data.i[i];
@@ -98,13 +95,8 @@ OrvixTrackerInternal::~OrvixTrackerInternal()
 
 void OrvixTrackerInternal::deleteModelCopies()
 {
-    // The copies alias exactly as the tracker's models do: delete each once.
-    if (meshCopy != poseCopy && meshCopy != auCopy)
-        delete meshCopy;
-    if (auCopy != poseCopy)
-        delete auCopy;
-    delete poseCopy;
-    poseCopy = auCopy = meshCopy = nullptr;
+    // The copies alias exactly as the tracker's models do.
+    deleteSharedModels(poseCopy, auCopy, meshCopy);
     hasPose = hasAu = hasMesh = false;
 }
 
@@ -245,9 +237,9 @@ void OrvixTrackerInternal::initTrackingData()
         const Candide3Model* m = meshCopy != nullptr ? meshCopy : poseCopy;
         const Candide3Model* u = auCopy != nullptr ? auCopy : poseCopy;
         const int vertexCount = m->vertexCount;
-        const int triangleCount = floatCount(m->faces) / 3;
-        const int suCount = floatCount(u->suUse);
-        const int auCount = floatCount(u->auUse);
+        const int triangleCount = elementCount(m->faces) / 3;
+        const int suCount = elementCount(u->suUse);
+        const int auCount = elementCount(u->auUse);
         // One name per action unit; units without a name get none.
         std::vector<const char*> names;
         if (auCopy != nullptr && u->auNames != nullptr) {
@@ -410,9 +402,9 @@ void OrvixTrackerInternal::swapTrackingData()
         Candide3Model* m = hasMesh ? meshCopy : poseCopy;
         const int vertexFloats2 = 2 * r.meshVertexCount;
         copyFloats(r.meshVertices, 3 * r.meshVertexCount, m->deformedVertices ? m->deformedVertices->data.fl : nullptr,
-                   floatCount(m->deformedVertices));
+                   elementCount(m->deformedVertices));
         if (r.meshTriangles != nullptr && r.meshTriangleCount > 0) {
-            const int n = std::min(3 * r.meshTriangleCount, floatCount(m->faces));
+            const int n = std::min(3 * r.meshTriangleCount, elementCount(m->faces));
             if (n > 0)
                 std::memcpy(r.meshTriangles, m->faces->data.i, sizeof(int) * static_cast<std::size_t>(n));
             std::fill(r.meshTriangles + std::max(n, 0), r.meshTriangles + 3 * r.meshTriangleCount, 0);
@@ -420,8 +412,8 @@ void OrvixTrackerInternal::swapTrackingData()
         const float aspect =
             frameHeight > 0 ? static_cast<float>(frameWidth) / static_cast<float>(frameHeight) : 1.0f;
         const float* tex = m->getTexCoord(aspect);
-        copyFloats(r.meshTexCoords, vertexFloats2, tex, tex != nullptr ? floatCount(m->texCoords) : 0);
-        copyFloats(r.meshTexCoordsStatic, vertexFloats2, m->getTexCoordStatic(), floatCount(m->staticTexCoords));
+        copyFloats(r.meshTexCoords, vertexFloats2, tex, tex != nullptr ? elementCount(m->texCoords) : 0);
+        copyFloats(r.meshTexCoordsStatic, vertexFloats2, m->getTexCoordStatic(), elementCount(m->staticTexCoords));
         copyFloats(r.meshVerticesProjected, vertexFloats2, r.meshTexCoords, vertexFloats2);
 
         const Candide3Model* u = hasAu ? auCopy : poseCopy;
@@ -511,12 +503,8 @@ int OrvixTrackerInternal::getTrackingData(FaceData* out)
 void OrvixTrackerInternal::setIPD(float newIpd)
 {
     ipd = newIpd;
-    if (poseCopy != nullptr)
-        poseCopy->setIPD(newIpd);
-    if (auCopy != nullptr && auCopy != poseCopy)
-        auCopy->setIPD(newIpd);
-    if (meshCopy != nullptr && meshCopy != poseCopy && meshCopy != auCopy)
-        meshCopy->setIPD(newIpd);
+    for (Candide3Model* model : DistinctModels(poseCopy, auCopy, meshCopy))
+        model->setIPD(newIpd);
     status = STATUS_SEARCHING;
     if (fitter != nullptr)
         fitter->reset(false);

@@ -1,8 +1,8 @@
-#ifndef ORVIX_SUPPORT_CVOWNERSHIP_H
-#define ORVIX_SUPPORT_CVOWNERSHIP_H
+#ifndef ORVIX_SUPPORT_OPTIONALCV_H
+#define ORVIX_SUPPORT_OPTIONALCV_H
 
-// Copying and releasing OpenCV matrices and images held through owning raw
-// pointers that may be null.
+// OpenCV matrices and images held through owning raw pointers that may be
+// null: copying, releasing and sizing them.
 
 #include <opencv2/core/core_c.h>
 
@@ -33,6 +33,12 @@ inline void releaseAndClear(IplImage*& image)
     if (image != nullptr)
         cvReleaseImage(&image);
     image = nullptr;
+}
+
+// Number of elements of a one-channel matrix; 0 for null.
+inline int elementCount(const CvMat* m)
+{
+    return m != nullptr ? m->rows * m->cols : 0;
 }
 
 } // namespace OrvixSDK
