@@ -17,7 +17,15 @@ PACKAGES=(
   # regenerate the ONNX fixtures of the plug-in tests and the benchmark
   python3-onnx
   python3-numpy
+  # build the data pack: convert, adapt and check the networks
+  python3-opencv
 )
+
+# The data pack fetches its source models with npm.  Machines of this kind
+# usually have Node.js already; otherwise Debian's packages provide it.
+if ! command -v npm >/dev/null 2>&1; then
+  PACKAGES+=(nodejs npm)
+fi
 
 missing=()
 for package in "${PACKAGES[@]}"; do
