@@ -25,9 +25,12 @@ public:
     virtual void reset(bool destroyFitters) = 0;
 
     // A new fitter for the named fitting algorithm, owned by the caller, or
-    // null when no fitter is available for the name.  No fitting method is
-    // part of this build, so the result is always null: the caller then
-    // works without fitting.
+    // null when no fitter is available for the name: a name containing
+    // "eif" gives the information-filter fitter, which fits every call from
+    // scratch when the name also contains "standalone" and carries its
+    // estimate from call to call otherwise.  With copyModels the fitter
+    // works on its own copies of the models; otherwise on the caller's,
+    // which must outlive it.
     static IOrvixFitter* create(const char* algorithm, Candide3Model* poseModel, Candide3Model* auModel,
                                 Candide3Model* meshModel, bool copyModels);
 };

@@ -257,7 +257,8 @@ TEST_F(UnitTest, WithoutAFitterForTheNameFittingIsOff)
 {
     Candide3Model* pose = makeModel();
     OrvixTrackerInternal unit;
-    unit.init(&detector, pose, pose, nullptr, factors, 1, "eif_pose_su_au", kAllBits);
+    // Only names with "eif" have a fitter.
+    unit.init(&detector, pose, pose, nullptr, factors, 1, "lm_pose_su_au", kAllBits);
     EXPECT_FALSE(unit.fittingEnabled);
     EXPECT_EQ(unit.poseCopy, nullptr);
     EXPECT_EQ(unit.fitter, nullptr);
@@ -480,6 +481,15 @@ TEST_F(UnitTest, SetIpdRestartsTheSearchAndTheFitter)
 {
     Candide3Model* pose = makeModel();
     Candide3Model* mesh = makeModel();
+    // A model rescales only with its neutral shape and both bases.
+    for (Candide3Model* m : {pose, mesh}) {
+        m->vertices = floatColumn({1, 2, 3, 4, 5, 6, 7, 8, 9});
+        m->referenceVertices = floatColumn({1, 2, 3, 4, 5, 6, 7, 8, 9});
+        m->shapeUnits = cvCreateMat(9, 2, CV_32FC1);
+        m->actionUnits = cvCreateMat(9, 1, CV_32FC1);
+        cvSetZero(m->shapeUnits);
+        cvSetZero(m->actionUnits);
+    }
     FittingUnit unit;
     unit.init(&detector, pose, pose, mesh, factors, 0, "eif_pose_su_au", kAllBits);
     run(unit, true, 0);
