@@ -6,6 +6,7 @@
 //
 //   datapack_bench [iterations]      (default 200)
 
+#include "BenchStats.h"
 #include "detection/ModelKey.h"
 #include "onn/ONNIEChooser.h"
 
@@ -42,18 +43,7 @@ bool IsFile(const std::string& path)
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-struct Summary
-{
-    double median, low, high;
-};
-
-// Median with the 10th and 90th percentiles, in milliseconds.
-Summary Summarise(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    const size_t n = samples.size();
-    return {samples[n / 2], samples[n / 10], samples[(n * 9) / 10]};
-}
+using OrvixBench::Summary;
 
 // Forward-pass times of one network with the given thread count; empty when
 // the network cannot be loaded or run.
@@ -132,7 +122,7 @@ int main(int argc, char** argv)
                 status = 1;
                 continue;
             }
-            const Summary s = Summarise(times);
+            const Summary s = OrvixBench::summarise(times);
             std::printf("%-5s 1x%dx%d uint8 -> %6d floats, %d thread(s): median %8.3f   p10 %8.3f   p90 %8.3f\n",
                         net.name, net.side, net.side, outputs, threads, s.median, s.low, s.high);
         }

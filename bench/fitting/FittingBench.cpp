@@ -13,6 +13,7 @@
 // 500 vertices.  Everything runs on one thread.  The median, the 10th and
 // the 90th percentile of the time per call are printed in microseconds.
 
+#include "BenchStats.h"
 #include <omp.h>
 
 #include <algorithm>
@@ -52,17 +53,10 @@ FaceParams headAt(int frame)
     return p;
 }
 
-double percentile(std::vector<double> values, double q)
-{
-    std::sort(values.begin(), values.end());
-    const size_t i = std::min(values.size() - 1, size_t(q * double(values.size() - 1) + 0.5));
-    return values[i];
-}
-
 void run(int vertices, int mask, int frames)
 {
     OrvixTest::TempDir dir;
-    OrvixTest::CandideMeshSpec mesh;
+    OrvixTest::CandideMeshOptions mesh;
     mesh.vertexCount = vertices;
     mesh.linkedPoints = 100;
     mesh.shapeUnits = 14;
@@ -97,9 +91,9 @@ void run(int vertices, int mask, int frames)
     // The first frames include building the filter and settling in.
     times.erase(times.begin(), times.begin() + std::min<size_t>(times.size() / 10, 20));
     const OrvixTest::ParamError e = OrvixTest::compareParameters(*model, headAt(frames - 1));
+    const OrvixBench::Summary s = OrvixBench::summarise(times);
     std::printf("%6d %5d %5d %10.1f %10.1f %10.1f   %6.2f deg %6.2f %%  %d\n", model->vertexCount, fitter.count, mask,
-                percentile(times, 0.5), percentile(times, 0.1), percentile(times, 0.9), e.rotationDegrees,
-                100.0 * e.translationRelative, failures);
+                s.median, s.low, s.high, e.rotationDegrees, 100.0 * e.translationRelative, failures);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 //
 //   onn_bench [iterations] [threads]      (defaults: 500, 1)
 
+#include "BenchStats.h"
 #include "VinoContainer.h"
 #include "detection/ModelKey.h"
 #include "onn/ONNIEChooser.h"
@@ -38,18 +39,7 @@ double MicrosecondsOf(const std::function<void()>& work)
     return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
 }
 
-struct Summary
-{
-    double median, low, high;
-};
-
-// Median with the 10th and 90th percentiles.
-Summary Summarise(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    const size_t n = samples.size();
-    return {samples[n / 2], samples[n / 10], samples[(n * 9) / 10]};
-}
+using OrvixBench::Summary;
 
 void Print(const char* label, const Summary& s)
 {
@@ -178,10 +168,10 @@ int main(int argc, char** argv)
 
     std::printf("network 1x1x%dx%d uint8 -> %d floats, %d iterations, %d thread(s), largest output difference %g\n",
                 SIZE, SIZE, outputSize, iterations, threads, largestDifference);
-    Print("load: ONN chooser (decrypt, trial)", Summarise(onnLoad));
-    Print("load: OpenCV readNetFromONNX", Summarise(directLoad));
-    const Summary onn = Summarise(onnTimes);
-    const Summary plain = Summarise(directTimes);
+    Print("load: ONN chooser (decrypt, trial)", OrvixBench::summarise(onnLoad));
+    Print("load: OpenCV readNetFromONNX", OrvixBench::summarise(directLoad));
+    const Summary onn = OrvixBench::summarise(onnTimes);
+    const Summary plain = OrvixBench::summarise(directTimes);
     Print("forward: ONN layer + OVPlugin", onn);
     Print("forward: OpenCV dnn directly", plain);
     std::printf("overhead of the ONN layer: %.1f us per forward (%.1f%%)\n", onn.median - plain.median,

@@ -9,6 +9,7 @@
 // the median, the 10th and the 90th percentile of the time per track call
 // are printed, with denoising on and off.
 
+#include "BenchStats.h"
 #include <omp.h>
 #include <unistd.h>
 
@@ -79,13 +80,6 @@ std::string writeConfig(const std::string& folder, int denoise)
     return path;
 }
 
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    const size_t k = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
-    return values[k];
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -135,9 +129,9 @@ int main(int argc, char** argv)
                     const auto stop = std::chrono::steady_clock::now();
                     times.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
                 }
+                const OrvixBench::Summary s = OrvixBench::summarise(times);
                 std::printf("%4dx%-5d %-5s %-8s %8.3f %8.3f %8.3f\n", size.width, size.height, formatNames[format],
-                            denoise ? "on" : "off", percentile(times, 0.1), percentile(times, 0.5),
-                            percentile(times, 0.9));
+                            denoise ? "on" : "off", s.low, s.median, s.high);
             }
         }
     }

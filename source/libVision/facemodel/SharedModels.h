@@ -43,6 +43,29 @@ inline void deleteSharedModels(Candide3Model*& pose, Candide3Model*& au, Candide
     pose = au = mesh = nullptr;
 }
 
+// Copy-constructs each distinct model once into pose, au and mesh, so that
+// roles that shared a model share its copy; a null role stays null.
+inline void copySharedModels(const Candide3Model* sourcePose, const Candide3Model* sourceAu,
+                             const Candide3Model* sourceMesh, Candide3Model*& pose, Candide3Model*& au,
+                             Candide3Model*& mesh)
+{
+    pose = sourcePose != nullptr ? new Candide3Model(*sourcePose) : nullptr;
+    if (sourceAu == nullptr)
+        au = nullptr;
+    else if (sourceAu == sourcePose)
+        au = pose;
+    else
+        au = new Candide3Model(*sourceAu);
+    if (sourceMesh == nullptr)
+        mesh = nullptr;
+    else if (sourceMesh == sourcePose)
+        mesh = pose;
+    else if (sourceMesh == sourceAu)
+        mesh = au;
+    else
+        mesh = new Candide3Model(*sourceMesh);
+}
+
 } // namespace OrvixSDK
 
 #endif

@@ -51,25 +51,9 @@ OrvixModelFitter::OrvixModelFitter(Candide3Model* pose, Candide3Model* au, Candi
       meshFitter(nullptr), needsInit(true), initPose{0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f}, hasInitPose(false),
       initialFitDone(false), ownsModels(copyModels)
 {
-    if (copyModels) {
-        // One copy per distinct model: roles that shared a model share its
-        // copy.
-        poseModel = pose != nullptr ? new Candide3Model(*pose) : nullptr;
-        if (au == nullptr)
-            auModel = nullptr;
-        else if (au == pose)
-            auModel = poseModel;
-        else
-            auModel = new Candide3Model(*au);
-        if (mesh == nullptr)
-            meshModel = nullptr;
-        else if (mesh == pose)
-            meshModel = poseModel;
-        else if (mesh == au)
-            meshModel = auModel;
-        else
-            meshModel = new Candide3Model(*mesh);
-    }
+    // One copy per distinct model: roles that shared a model share its copy.
+    if (copyModels)
+        copySharedModels(pose, au, mesh, poseModel, auModel, meshModel);
     set_default_parameters_();
 }
 

@@ -161,21 +161,10 @@ int OrvixTrackerInternal::init(OrvixDetector* detector, Candide3Model* pose, Can
         deleteModelCopies();
         fittingEnabled = pose != nullptr && !fittingAlgorithm.empty();
         if (fittingEnabled) {
-            poseCopy = new Candide3Model(*pose);
+            copySharedModels(pose, au, mesh, poseCopy, auCopy, meshCopy);
             hasPose = true;
-            if (au != nullptr) {
-                auCopy = (au == pose) ? poseCopy : new Candide3Model(*au);
-                hasAu = true;
-            }
-            if (mesh != nullptr) {
-                if (mesh == pose)
-                    meshCopy = poseCopy;
-                else if (mesh == au)
-                    meshCopy = auCopy;
-                else
-                    meshCopy = new Candide3Model(*mesh);
-                hasMesh = true;
-            }
+            hasAu = au != nullptr;
+            hasMesh = mesh != nullptr;
             fitter = createFitter(fittingAlgorithm);
             if (fitter == nullptr) {
                 // No fitter for this name: work exactly as without a

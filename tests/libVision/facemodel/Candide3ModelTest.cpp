@@ -1100,10 +1100,10 @@ class SyntheticMesh : public ::testing::TestWithParam<int>
 TEST_P(SyntheticMesh, LoadsAllThreeModelsWithLinkedPoints)
 {
     OrvixTest::TempDir dir;
-    OrvixTest::CandideMeshSpec spec;
-    spec.vertexCount = GetParam();
-    spec.linkedPoints = 100;
-    const std::string path = OrvixTest::writeCandideMesh(dir, spec);
+    OrvixTest::CandideMeshOptions meshOptions;
+    meshOptions.vertexCount = GetParam();
+    meshOptions.linkedPoints = 100;
+    const std::string path = OrvixTest::writeCandideMesh(dir, meshOptions);
     OrvixConfiguration configuration(path.c_str());
     for (int type = 1; type <= 3; ++type) {
         Candide3Model model;
@@ -1111,9 +1111,9 @@ TEST_P(SyntheticMesh, LoadsAllThreeModelsWithLinkedPoints)
         EXPECT_EQ(model.vertexCount, GetParam());
         EXPECT_FLOAT_EQ(model.focus, 3.0f);
         ASSERT_NE(model.actionUnits, nullptr);
-        EXPECT_EQ(model.actionUnits->cols, spec.actionUnits);
+        EXPECT_EQ(model.actionUnits->cols, meshOptions.actionUnits);
         ASSERT_NE(model.shapeUnits, nullptr);
-        EXPECT_EQ(model.shapeUnits->cols, spec.shapeUnits);
+        EXPECT_EQ(model.shapeUnits->cols, meshOptions.shapeUnits);
 
         int linked = 0;
         std::string surface;

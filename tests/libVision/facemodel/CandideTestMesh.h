@@ -8,9 +8,9 @@
 //
 //   #include "libVision/facemodel/CandideTestMesh.h"   (tests/ is on the include path)
 //   OrvixTest::TempDir dir;
-//   OrvixTest::CandideMeshSpec spec;           // 100 vertices, 4 SU, 6 AU, 100 links
-//   spec.vertexCount = 500;
-//   const std::string cfg = OrvixTest::writeCandideMesh(dir, spec);
+//   OrvixTest::CandideMeshOptions meshOptions;           // 100 vertices, 4 SU, 6 AU, 100 links
+//   meshOptions.vertexCount = 500;
+//   const std::string cfg = OrvixTest::writeCandideMesh(dir, meshOptions);
 //   OrvixSDK::OrvixConfiguration configuration(cfg.c_str());
 //   OrvixSDK::Candide3Model model;
 //   model.init(&configuration, nullptr, OrvixSDK::Candide3Model::POSE_FITTING_MODEL);   // or AU / MESH
@@ -52,7 +52,7 @@
 
 namespace OrvixTest {
 
-struct CandideMeshSpec
+struct CandideMeshOptions
 {
     int vertexCount = 100;   // raised to at least 10
     int shapeUnits = 4;      // 0 writes no "SHAPE UNITS LIST" section
@@ -135,13 +135,13 @@ inline std::string number(double v)
 
 // Writes the mesh, link file and configurations described above into dir and
 // returns the path of the tracker configuration.
-inline std::string writeCandideMesh(TempDir& dir, const CandideMeshSpec& spec)
+inline std::string writeCandideMesh(TempDir& dir, const CandideMeshOptions& meshOptions)
 {
     using namespace candide_detail;
-    const int vertexCount = std::max(spec.vertexCount, 10);
-    const int shapeUnits = std::max(spec.shapeUnits, 0);
-    const int actionUnits = std::max(spec.actionUnits, 0);
-    const int linkedPoints = std::min(std::max(spec.linkedPoints, 3), OrvixSDK::FDP::pointCount);
+    const int vertexCount = std::max(meshOptions.vertexCount, 10);
+    const int shapeUnits = std::max(meshOptions.shapeUnits, 0);
+    const int actionUnits = std::max(meshOptions.actionUnits, 0);
+    const int linkedPoints = std::min(std::max(meshOptions.linkedPoints, 3), OrvixSDK::FDP::pointCount);
 
     // Grid: rows of latitude between two poles, columns of longitude.
     const int inner = vertexCount - 2;
@@ -309,10 +309,10 @@ inline std::string writeCandideMesh(TempDir& dir, const CandideMeshSpec& spec)
     if (shapeUnits > 0)
         wfm << "\n# SHAPE UNITS LIST:\n" << unitList(shapeUnits, true);
     wfm << "\n# END OF MESH\n";
-    dir.write(spec.prefix + ".wfm", wfm.str());
+    dir.write(meshOptions.prefix + ".wfm", wfm.str());
 
     std::ostringstream fdp;
-    fdp << "# FDP file.\n1.0 " << spec.prefix << ".fdp 0 0 0 0 0 0\n";
+    fdp << "# FDP file.\n1.0 " << meshOptions.prefix << ".fdp 0 0 0 0 0 0\n";
     for (int g = OrvixSDK::FDP::firstGroup; g <= OrvixSDK::FDP::lastGroup; ++g) {
         for (int i = 1; i <= OrvixSDK::FDP::groupSize(g); ++i) {
             const int v = link[g][i];
@@ -322,7 +322,7 @@ inline std::string writeCandideMesh(TempDir& dir, const CandideMeshSpec& spec)
                 << number(vertices[v].z) << " 0." << v << "\n";
         }
     }
-    dir.write(spec.prefix + ".fdp", fdp.str());
+    dir.write(meshOptions.prefix + ".fdp", fdp.str());
 
     auto repeat = [](int count, const std::string& value) {
         std::string text;
@@ -331,15 +331,15 @@ inline std::string writeCandideMesh(TempDir& dir, const CandideMeshSpec& spec)
         return text;
     };
     std::ostringstream model;
-    model << "model_filename " << spec.prefix << ".wfm\n"
-          << "fdp_filename " << spec.prefix << ".fdp\n"
+    model << "model_filename " << meshOptions.prefix << ".wfm\n"
+          << "fdp_filename " << meshOptions.prefix << ".fdp\n"
           << "rotation_limit -1.2 1.2 1.5 4.8 -1.6 1.6\n"
           << "translation_limit -3 3 -3 3 0.05 20\n"
-          << "pose_sensitivity " << repeat(6, number(spec.poseSensitivity)) << "\n";
+          << "pose_sensitivity " << repeat(6, number(meshOptions.poseSensitivity)) << "\n";
     if (actionUnits > 0) {
         model << "au_use " << repeat(actionUnits, "1") << "\n"
-              << "au_sensitivity " << repeat(actionUnits, number(spec.unitSensitivity)) << "\n"
-              << "action_unit_limit " << repeat(actionUnits, number(-spec.auLimit) + " " + number(spec.auLimit)) << "\n"
+              << "au_sensitivity " << repeat(actionUnits, number(meshOptions.unitSensitivity)) << "\n"
+              << "action_unit_limit " << repeat(actionUnits, number(-meshOptions.auLimit) + " " + number(meshOptions.auLimit)) << "\n"
               << "au_names";
         for (int k = 0; k < actionUnits; ++k)
             model << " unit" << k;
@@ -347,13 +347,13 @@ inline std::string writeCandideMesh(TempDir& dir, const CandideMeshSpec& spec)
     }
     if (shapeUnits > 0) {
         model << "su_use " << repeat(shapeUnits, "1") << "\n"
-              << "su_sensitivity " << repeat(shapeUnits, number(spec.unitSensitivity)) << "\n";
+              << "su_sensitivity " << repeat(shapeUnits, number(meshOptions.unitSensitivity)) << "\n";
     }
     for (const char* role : {"_pose.cfg", "_au.cfg", "_mesh.cfg"})
-        dir.write(spec.prefix + role, model.str());
+        dir.write(meshOptions.prefix + role, model.str());
 
     std::ostringstream tracker;
-    tracker << "camera_focus " << number(spec.cameraFocus) << "\n"
+    tracker << "camera_focus " << number(meshOptions.cameraFocus) << "\n"
             << "recovery_timeout 1000\n"
             << "smoothing_factors -1 -1 -1 -1 -1 -1 -1 -1\n"
             << "enable_smoothing 0\n"
@@ -364,11 +364,11 @@ inline std::string writeCandideMesh(TempDir& dir, const CandideMeshSpec& spec)
             << "max_face_scale 1.0\n"
             << "refine_landmarks 0\n"
             << "face_detector_sensitivity 0.5\n"
-            << "fitting_algorithm " << spec.fittingAlgorithm << "\n"
-            << "pose_fitting_model_configuration " << spec.prefix << "_pose.cfg\n"
-            << "au_fitting_model_configuration " << spec.prefix << "_au.cfg\n"
-            << "mesh_fitting_model_configuration " << spec.prefix << "_mesh.cfg\n";
-    return dir.write(spec.prefix + "_tracker.cfg", tracker.str());
+            << "fitting_algorithm " << meshOptions.fittingAlgorithm << "\n"
+            << "pose_fitting_model_configuration " << meshOptions.prefix << "_pose.cfg\n"
+            << "au_fitting_model_configuration " << meshOptions.prefix << "_au.cfg\n"
+            << "mesh_fitting_model_configuration " << meshOptions.prefix << "_mesh.cfg\n";
+    return dir.write(meshOptions.prefix + "_tracker.cfg", tracker.str());
 }
 
 }  // namespace OrvixTest

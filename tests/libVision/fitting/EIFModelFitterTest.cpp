@@ -438,7 +438,7 @@ class EIFModelFitterLoadedMesh : public ::testing::TestWithParam<std::tuple<int,
 protected:
     void SetUp() override
     {
-        OrvixTest::CandideMeshSpec mesh;
+        OrvixTest::CandideMeshOptions mesh;
         mesh.vertexCount = std::get<0>(GetParam());
         model = OrvixTest::loadTestMesh(dir, mesh);
         ASSERT_NE(nullptr, model);
@@ -513,7 +513,7 @@ TEST(EIFModelFitterLoadedMeshTracking, FollowsAMovingHeadWithTheConfiguredNoise)
     // 150 frames of a turning, nodding head with a changing expression on
     // the 500-vertex mesh, 0.5 px of noise, one update per frame.
     OrvixTest::TempDir dir;
-    OrvixTest::CandideMeshSpec mesh;
+    OrvixTest::CandideMeshOptions mesh;
     mesh.vertexCount = 500;
     std::unique_ptr<Candide3Model> model = OrvixTest::loadTestMesh(dir, mesh);
     ASSERT_NE(nullptr, model);

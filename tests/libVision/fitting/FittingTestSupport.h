@@ -186,7 +186,7 @@ inline std::unique_ptr<OrvixSDK::Candide3Model> makeSyntheticModel(const Synthet
 // A model loaded through Candide3Model::init from the synthetic mesh files
 // that CandideTestMesh.h writes into dir; null when loading fails.
 inline std::unique_ptr<OrvixSDK::Candide3Model> loadTestMesh(
-    TempDir& dir, const CandideMeshSpec& layout,
+    TempDir& dir, const CandideMeshOptions& layout,
     OrvixSDK::Candide3Model::MODEL_TYPE type = OrvixSDK::Candide3Model::MESH_FITTING_MODEL)
 {
     const std::string path = writeCandideMesh(dir, layout);

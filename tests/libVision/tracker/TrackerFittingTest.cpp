@@ -83,7 +83,7 @@ protected:
     // models, changed as the test asks; truth is the posed reference model.
     void make(const std::function<std::string(std::string)>& change = nullptr, float ipd = 0.065f)
     {
-        CandideMeshSpec mesh;
+        CandideMeshOptions mesh;
         mesh.vertexCount = 300;
         const std::string written = writeCandideMesh(dir, mesh);
         std::string text = TempDir::read(written);
