@@ -7,7 +7,8 @@
 // "pack" loads the network with OpenCV's dnn module and runs it once on the
 // declared input before anything is written, then encrypts it under the
 // SDK's model key and writes OUT.vino (through a temporary file renamed into
-// place, so a failed run leaves no partial container). "verify" decrypts a
+// place, so a failed run leaves no partial container). The same network
+// always packs to the same bytes. "verify" decrypts a
 // container, checks padding and checksum, loads the network and prints the
 // declared input and the input and output shapes.
 //
@@ -182,7 +183,22 @@ int Pack(int argc, char** argv)
 
     std::vector<unsigned char> key = OrvixSDK::Key::buildModelKey();
     std::vector<unsigned char> container;
-    status = PackModel(onnx.data(), onnx.size(), input, key.data(), static_cast<int>(key.size()), container);
+    // The IV is derived from the network's bytes, so packing the same network
+    // twice gives the same file and data packs build reproducibly. The
+    // container stores the content's digest in the clear anyway, so the IV
+    // reveals nothing more; different networks still get different IVs.
+    unsigned char contentDigest[VINO_DIGEST_SIZE];
+    unsigned char ivDigest[VINO_DIGEST_SIZE];
+    const unsigned char* iv = nullptr;
+    if (Sha256(onnx.data(), onnx.size(), contentDigest))
+    {
+        std::vector<unsigned char> seed(contentDigest, contentDigest + VINO_DIGEST_SIZE);
+        const char label[] = "ORVXVINO IV";
+        seed.insert(seed.end(), label, label + sizeof(label) - 1);
+        if (Sha256(seed.data(), seed.size(), ivDigest))
+            iv = ivDigest;
+    }
+    status = PackModel(onnx.data(), onnx.size(), input, key.data(), static_cast<int>(key.size()), container, iv);
     if (status == VinoStatus::OK)
     {
         // Read back what is about to be written before it replaces anything.
