@@ -19,6 +19,7 @@
 #include "OrvixSDK/GeometryHelpers.h"
 #include "OrvixSDK/OrvixConfiguration.h"
 #include "config/ModelConfiguration.h"
+#include "facemodel/PoseRotation.h"
 #include "support/OptionalCv.h"
 
 namespace OrvixSDK {
@@ -116,36 +117,6 @@ void printOpenError(const std::string& name)
     std::printf("Error opening file %s.\nWorking directory: %s\n", name.c_str(), workingDirectory);
     std::fflush(stdout);
 }
-
-// Sine and cosine of the three pose angles and the rotation R = Ry Rx Rz,
-// row by row.
-struct Rotation
-{
-    float r[3][3];
-
-    explicit Rotation(const float* angles)
-    {
-        const float sx = std::sin(angles[0]), cx = std::cos(angles[0]);
-        const float sy = std::sin(angles[1]), cy = std::cos(angles[1]);
-        const float sz = std::sin(angles[2]), cz = std::cos(angles[2]);
-        r[0][0] = cy * cz + sx * sy * sz;
-        r[0][1] = sx * sy * cz - cy * sz;
-        r[0][2] = sy * cx;
-        r[1][0] = cx * sz;
-        r[1][1] = cx * cz;
-        r[1][2] = -sx;
-        r[2][0] = sx * cy * sz - sy * cz;
-        r[2][1] = sy * sz + sx * cy * cz;
-        r[2][2] = cx * cy;
-    }
-
-    // out = scale * R * v + t
-    void pose(const float* v, float scale, const float* t, float* out) const
-    {
-        for (int i = 0; i < 3; ++i)
-            out[i] = scale * (r[i][0] * v[0] + r[i][1] * v[1] + r[i][2] * v[2]) + t[i];
-    }
-};
 
 // Pinhole projection of a camera-space point; a depth closer to 0 than
 // kMinDepth is replaced by kMinDepth with the depth's sign.
@@ -669,7 +640,7 @@ void Candide3Model::update()
     const int pupil5 = linkedVertex(fdp, 3, 5, n);
     const int pupil6 = linkedVertex(fdp, 3, 6, n);
 
-    const Rotation r(rotation);
+    const PoseRotation r(rotation);
     float* transformed = transformedVertices->data.fl;
     float* projected = projectedVertices->data.fl;
     for (int k = 0; k < n; ++k) {
@@ -1138,7 +1109,7 @@ void Candide3Model::estimate_eye_rotations(CvMat* pupils, int* indices)
         }
     }
 
-    const Rotation r(rotation);
+    const PoseRotation r(rotation);
     float best[2] = {10000.0f, 10000.0f};
     float bestAngles[2][2] = {{0.0f, 0.0f}, {0.0f, 0.0f}};
     for (int pitchDeg = -25; pitchDeg <= 30; ++pitchDeg) {

@@ -82,6 +82,15 @@ struct Mat3
 };
 
 // R = Ry * Rx * Rz and its derivatives with respect to rx, ry and rz.
+// Zeroes the square matrix m and writes value(diagonal[i]) on its diagonal.
+template <typename Value>
+void fillDiagonal(CvMat* m, const CvMat* diagonal, unsigned n, Value value)
+{
+    cvSetZero(m);
+    for (unsigned i = 0; i < n; ++i)
+        CV_MAT_ELEM(*m, float, i, i) = value(diagonal->data.fl[i]);
+}
+
 struct Rotation
 {
     Mat3 r;
@@ -354,9 +363,7 @@ bool FaceModelNoVel::ProcessNoise(CvMat* Q)
 {
     if (!created || !isFloatMatrix(Q, stateCount, stateCount))
         return false;
-    cvSetZero(Q);
-    for (unsigned i = 0; i < stateCount; ++i)
-        CV_MAT_ELEM(*Q, float, i, i) = processNoise->data.fl[i];
+    fillDiagonal(Q, processNoise, stateCount, [](float q) { return q; });
     return true;
 }
 
@@ -364,13 +371,8 @@ bool FaceModelNoVel::ProcessNoiseInv(CvMat* Qinv)
 {
     if (!created || !isFloatMatrix(Qinv, stateCount, stateCount))
         return false;
-    cvSetZero(Qinv);
-    for (unsigned i = 0; i < stateCount; ++i)
-    {
-        const float q = processNoise->data.fl[i];
-        // A tiny (or meaningless) noise pins its state.
-        CV_MAT_ELEM(*Qinv, float, i, i) = q > 1e-9f ? 1.0f / q : 1e10f;
-    }
+    // A tiny (or meaningless) noise pins its state.
+    fillDiagonal(Qinv, processNoise, stateCount, [](float q) { return q > 1e-9f ? 1.0f / q : 1e10f; });
     return true;
 }
 
@@ -378,9 +380,7 @@ bool FaceModelNoVel::ObservationNoise(CvMat* R)
 {
     if (!created || !isFloatMatrix(R, observationCount, observationCount))
         return false;
-    cvSetZero(R);
-    for (unsigned i = 0; i < observationCount; ++i)
-        CV_MAT_ELEM(*R, float, i, i) = observationNoise->data.fl[i];
+    fillDiagonal(R, observationNoise, observationCount, [](float r) { return r; });
     return true;
 }
 
@@ -388,12 +388,7 @@ bool FaceModelNoVel::ObservationNoiseInv(CvMat* Rinv)
 {
     if (!created || !isFloatMatrix(Rinv, observationCount, observationCount))
         return false;
-    cvSetZero(Rinv);
-    for (unsigned i = 0; i < observationCount; ++i)
-    {
-        const float r = observationNoise->data.fl[i];
-        CV_MAT_ELEM(*Rinv, float, i, i) = r > 1e-8f ? 1.0f / r : 1e8f;
-    }
+    fillDiagonal(Rinv, observationNoise, observationCount, [](float r) { return r > 1e-8f ? 1.0f / r : 1e8f; });
     return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include "OrvixSDK/Candide3Model.h"
 #include "OrvixSDK/FaceData.h"
+#include "facemodel/PoseRotation.h"
 #include "facemodel/SharedModels.h"
 #include "fitting/EIFModelFitter.h"
 #include "support/Common.h"
@@ -342,24 +343,12 @@ void OrvixModelFitter::removeTransform(FDP* points3D, FDP* pointsRelative, const
 {
     if (points3D == nullptr || pointsRelative == nullptr || rotation == nullptr || translation == nullptr)
         return;
-    const float sx = std::sin(rotation[0]);
-    const float cx = std::cos(rotation[0]);
-    const float sy = std::sin(rotation[1]);
-    const float cy = std::cos(rotation[1]);
-    const float sz = std::sin(rotation[2]);
-    const float cz = std::cos(rotation[2]);
-    // R = Ry Rx Rz, the rotation of the face model.
-    const float r[3][3] = {{cy * cz + sx * sy * sz, sx * sy * cz - cy * sz, sy * cx},
-                           {cx * sz, cx * cz, -sx},
-                           {sx * cy * sz - sy * cz, sy * sz + sx * cy * cz, cx * cy}};
+    const PoseRotation r(rotation);
     forEachPoint([&](int g, int i) {
         if (!points3D->FPIsDefined(g, i))
             return;
-        const float* p = points3D->getFPPos(g, i);
-        const float d[3] = {p[0] - translation[0], p[1] - translation[1], p[2] - translation[2]};
         float out[3];
-        for (int j = 0; j < 3; ++j)
-            out[j] = r[0][j] * d[0] + r[1][j] * d[1] + r[2][j] * d[2];
+        r.unpose(points3D->getFPPos(g, i), translation, out);
         pointsRelative->setFPPos(g, i, out);
     });
 }
