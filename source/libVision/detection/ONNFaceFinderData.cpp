@@ -1,0 +1,59 @@
+#include "detection/ONNFaceFinderData.h"
+
+#include <vector>
+
+#include "detection/ModelKey.h"
+#include "onn/NNFrontend.h"
+#include "onn/NNInterfaces.h"
+#include "onn/ONNIEChooser.h"
+#include "support/Common.h"
+
+namespace OrvixSDK {
+
+namespace {
+
+bool modelLoaded(ONN::INNFrontend* frontend)
+{
+    if (frontend == nullptr)
+        return false;
+    ONN::INNModel* model = frontend->GetModel();
+    return model != nullptr && model->IsLoaded();
+}
+
+}  // namespace
+
+// A network that cannot be opened is reported and leaves the data inactive
+// (no frontend, not loaded); the owner sees that through isLoaded.
+ONNFaceFinderData::ONNFaceFinderData(const std::string& modelPath) : loaded(false), frontend(nullptr)
+{
+    std::vector<unsigned char> key = Key::buildModelKey();
+    ONN::ONNIEChooser chooser;
+    frontend = chooser.Create(modelPath.c_str(), key.data(), static_cast<int>(key.size()));
+    if (frontend == nullptr) {
+        Common::displayErrorMessageAndExit(&chooser, modelPath);
+        return;
+    }
+    loaded = modelLoaded(frontend);
+}
+
+ONNFaceFinderData::ONNFaceFinderData(ONN::INNFrontend* openFrontend)
+    : loaded(modelLoaded(openFrontend)), frontend(openFrontend)
+{
+}
+
+ONNFaceFinderData::~ONNFaceFinderData()
+{
+    delete frontend;
+}
+
+ONN::INNModel* ONNFaceFinderData::getModel()
+{
+    return frontend != nullptr ? frontend->GetModel() : nullptr;
+}
+
+ONN::INNRunner* ONNFaceFinderData::createRunner()
+{
+    return frontend != nullptr ? frontend->CreateRunner() : nullptr;
+}
+
+}  // namespace OrvixSDK
