@@ -7,7 +7,12 @@
 
 #include "OrvixSDK/FDP.h"
 #include "OrvixSDK/MathUtils.h"
+#include "detection/AlignmentUtils.h"
+#include "detection/DeepAlignmentData.h"
+#include "detection/DeepAlignmentRuntime.h"
 #include "detection/ModelKey.h"
+#include "detection/ONNFaceFinderData.h"
+#include "detection/ONNTrackerCore.h"
 #include "onn/NNFrontend.h"
 #include "onn/NNInterfaces.h"
 #include "onn/ONNIEChooser.h"
@@ -56,24 +61,32 @@ OrvixDetector::~OrvixDetector()
     OrvixDetector::deleteEarsCascades();
 }
 
-// The face-finder data, the alignment data and the ear cascades are not part
-// of this build: nothing can be loaded into these members, so they stay
-// null and isInitialized reports them missing.
-void OrvixDetector::loadFaceDetectorData(const char* /*path*/)
+std::string OrvixDetector::folderPath(const char* path)
 {
+    return std::string(path != nullptr ? path : "");
+}
+
+void OrvixDetector::loadFaceDetectorData(const char* path)
+{
+    if (faceFinderData == nullptr)
+        faceFinderData = new ONNFaceFinderData(folderPath(path) + "/ff");
 }
 
 void OrvixDetector::deleteFaceDetectorData()
 {
+    delete faceFinderData;
     faceFinderData = nullptr;
 }
 
-void OrvixDetector::loadAlignData(const char* /*path*/)
+void OrvixDetector::loadAlignData(const char* path)
 {
+    if (alignData == nullptr)
+        alignData = new DeepAlignmentData(folderPath(path), useONN > 1);
 }
 
 void OrvixDetector::deleteAlignData()
 {
+    delete alignData;
     alignData = nullptr;
 }
 
@@ -84,7 +97,7 @@ void OrvixDetector::loadPupilNNModel(const char* path)
 {
     if (pupilFrontend != nullptr)
         return;
-    const std::string modelPath = std::string(path != nullptr ? path : "") + "/pr";
+    const std::string modelPath = folderPath(path) + "/pr";
     std::vector<unsigned char> key = Key::buildModelKey();
     ONN::ONNIEChooser chooser;
     pupilFrontend = chooser.Create(modelPath.c_str(), key.data(), static_cast<int>(key.size()));
@@ -98,6 +111,8 @@ void OrvixDetector::deletePupilNNModel()
     pupilFrontend = nullptr;
 }
 
+// The ear cascades are not part of this build: they stay absent, and
+// isInitialized names them when ear refinement is wanted.
 void OrvixDetector::loadEarsCascades(const char* /*path*/)
 {
 }
@@ -112,9 +127,9 @@ int OrvixDetector::isInitialized()
 {
     int missing = 0;
     // Absent data counts as not loaded.
-    if (faceFinderData == nullptr)
+    if (faceFinderData == nullptr || !faceFinderData->isLoaded())
         missing |= 1;
-    if (alignData == nullptr)
+    if (alignData == nullptr || !alignData->isLoaded())
         missing |= 2;
     if (refinePupils) {
         ONN::INNModel* model = pupilFrontend != nullptr ? pupilFrontend->GetModel() : nullptr;
@@ -128,8 +143,80 @@ int OrvixDetector::isInitialized()
 
 OrvixTrackerCore* OrvixDetector::createTrackerCore()
 {
-    // No core can be built without the network data.
-    return nullptr;
+    if ((OrvixDetector::isInitialized() & 3) != 0)
+        return nullptr;
+    return new ONNTrackerCore(this);
+}
+
+bool OrvixDetector::detectPointsONN(const IplImage* image, CvRect face, DeepAlignmentRuntime* runtime, FDP* points,
+                                    float& quality)
+{
+    if (points == nullptr)
+        return false;
+    points->reset();
+    if (runtime == nullptr)
+        return false;
+    const bool ok = runtime->findLandmarkPoints(image, face, points, quality);
+    if (ok)
+        setMatchingPoints(points);
+    return ok;
+}
+
+bool OrvixDetector::detectFeaturePointsONN(const IplImage* image, const CvRect& face, DeepAlignmentRuntime* runtime,
+                                           FDP* points, float& quality, bool twoPasses, bool checkQuality)
+{
+    bool ok = detectPointsONN(image, face, runtime, points, quality);
+    if (!ok)
+        return false;
+    if (twoPasses && image != nullptr) {
+        CvRect box = face;
+        if (AlignmentUtils::calculateMinMaxBoundingBox(image->width, image->height, points, &box))
+            ok = detectPointsONN(image, box, runtime, points, quality);
+    }
+    if (checkQuality && qualityThreshold > AlignmentUtils::calculateTrackingQuality(points))
+        return false;
+    return ok;
+}
+
+void OrvixDetector::setMatchingPoints(FDP* points)
+{
+    if (points == nullptr)
+        return;
+    struct Rule
+    {
+        const char* target;
+        const char* candidates[2];
+    };
+    static const Rule rules[] = {
+        {"2.1", {"13.17", "15.17"}}, {"13.17", {"2.1", "15.17"}}, {"15.17", {"13.17", "2.1"}},
+        {"9.3", {"14.21", nullptr}}, {"14.21", {"9.3", nullptr}},  {"9.12", {"14.23", nullptr}},
+        {"14.23", {"9.12", nullptr}},
+    };
+    for (const Rule& rule : rules) {
+        const FeaturePoint& target = points->getFP(rule.target);
+        if (target.defined || target.detected)
+            continue;
+        for (const char* name : rule.candidates) {
+            if (name == nullptr)
+                break;
+            const FeaturePoint& candidate = points->getFP(name);
+            if (candidate.defined && candidate.detected) {
+                const FeaturePoint copy = candidate;
+                points->setFP(rule.target, copy);
+                break;
+            }
+        }
+    }
+}
+
+bool OrvixDetector::calculateBoundingBox(int width, int height, FDP* points, CvRect* box, bool flipY)
+{
+    return AlignmentUtils::calculateBoundingBox(width, height, points, box, flipY, 1.0f);
+}
+
+bool OrvixDetector::calculateMinMaxBoundingBox(int width, int height, FDP* points, CvRect* box)
+{
+    return AlignmentUtils::calculateMinMaxBoundingBox(width, height, points, box);
 }
 
 void OrvixDetector::setDetectorSensitivity(float s)

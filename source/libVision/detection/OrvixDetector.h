@@ -1,6 +1,10 @@
 #ifndef ORVIX_DETECTION_ORVIXDETECTOR_H
 #define ORVIX_DETECTION_ORVIXDETECTOR_H
 
+#include <string>
+
+#include <opencv2/core/types_c.h>
+
 namespace ONN {
 class INNFrontend;
 }
@@ -9,6 +13,7 @@ namespace OrvixSDK {
 
 class AlignmentRuntime;
 class DeepAlignmentData;
+class DeepAlignmentRuntime;
 class FDP;
 class ONNFaceFinderData;
 class OrvixTrackerCore;
@@ -34,9 +39,10 @@ public:
     OrvixDetector& operator=(const OrvixDetector&) = delete;
 
     // Folder paths without a trailing separator; the loaders append the
-    // file names.  The network data classes are not part of this build:
-    // the loaders leave their members absent, and isInitialized reports
-    // them missing.
+    // file names ("ff", "aux_file.bin" with "d1qy" and "d2", "pr").  Data
+    // that cannot be opened is reported with the loader's message and shows
+    // in isInitialized.  The ear cascades are not part of this build: their
+    // loader leaves them absent.
     virtual void loadFaceDetectorData(const char* path);
     virtual void deleteFaceDetectorData();
     virtual void loadAlignData(const char* path);
@@ -52,9 +58,28 @@ public:
     virtual int isInitialized();
 
     // A new tracking core working on this detector's data, owned by the
-    // caller; null when no core can be built, which the tracking unit
-    // treats as "no face found" on every frame.
+    // caller; null when the face-finder or alignment data is not loaded,
+    // which the tracking unit treats as "no face found" on every frame.
     virtual OrvixTrackerCore* createTrackerCore();
+
+    // Resets points and places the landmarks inside the face rectangle of
+    // image with the given runtime; on success fills missing points from
+    // their twins.  Returns the alignment's success.
+    bool detectPointsONN(const IplImage* image, CvRect face, DeepAlignmentRuntime* runtime, FDP* points,
+                         float& quality);
+    // detectPointsONN, then with twoPasses once more from the square around
+    // the points found, then with checkQuality refuses a mean point quality
+    // below the quality threshold (the points stay as found).
+    bool detectFeaturePointsONN(const IplImage* image, const CvRect& face, DeepAlignmentRuntime* runtime,
+                                FDP* points, float& quality, bool twoPasses, bool checkQuality);
+
+    // Fills undefined chin and nose points from their twins: 2.1, 13.17 and
+    // 15.17; 9.3 and 14.21; 9.12 and 14.23.  A filled point can serve a
+    // later rule.
+    static void setMatchingPoints(FDP* points);
+    // The eye-nose-mouth square and the min-max square of the points.
+    static bool calculateBoundingBox(int width, int height, FDP* points, CvRect* box, bool flipY);
+    static bool calculateMinMaxBoundingBox(int width, int height, FDP* points, CvRect* box);
 
     // s is clamped to 0..1; the quality threshold follows it.
     void setDetectorSensitivity(float s);
@@ -90,6 +115,9 @@ public:
     DeepAlignmentData* alignData;
     ONNFaceFinderData* faceFinderData;
     ONN::INNFrontend* pupilFrontend;
+
+private:
+    static std::string folderPath(const char* path);
 };
 
 }  // namespace OrvixSDK

@@ -373,7 +373,10 @@ void OrvixTrackerInternal::swapTrackingData()
     const Candide3Model* p = poseCopy;
 
     r.spareValue = 0.0f;
-    const float c[2] = {p != nullptr ? p->eyesOpen[0] : 0.0f, p != nullptr ? p->eyesOpen[1] : 0.0f};
+    // Without a face model eye closure is not measured: the eyes count as
+    // open, so that the iris radii the pupil network measured are kept.
+    const float unmeasured = Candide3Model::EYE_OPEN_THRESHOLD + 1.0f;
+    const float c[2] = {p != nullptr ? p->eyesOpen[0] : unmeasured, p != nullptr ? p->eyesOpen[1] : unmeasured};
 
     r.gazeAngles[0] = R[0] + r.eyeRotation[1];
     r.gazeAngles[1] = R[1] + r.eyeRotation[0];

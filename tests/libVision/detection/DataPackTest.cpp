@@ -4,6 +4,7 @@
 
 #include "OrvixSDK/FDP.h"
 #include "OrvixSDK/OrvixConfiguration.h"
+#include "DataPackSupport.h"
 #include "detection/ModelKey.h"
 #include "onn/Config.h"
 #include "onn/ONNIEChooser.h"
@@ -30,24 +31,8 @@ namespace
 
 namespace fs = std::filesystem;
 
-// The folder names, with a trailing separator whether or not the build gives one.
-std::string Folder(const std::string& path)
-{
-    return path.empty() || path.back() == '/' ? path : path + "/";
-}
-
-const std::string PACK = Folder(ORVIX_DATAPACK_DIR);
-const std::string WORK = Folder(ORVIX_DATAPACK_WORK_DIR);
-const char* const PACK_FILES[] = {"NeuralNet.cfg", "orvix-tracker.cfg", "nn/face-detector/ff.vino",
-                                  "nn/alignment/d1qy.vino", "nn/alignment/aux_file.bin", "nn/pupils/pr.vino"};
-
-bool PackPresent()
-{
-    for (const char* name : PACK_FILES)
-        if (!fs::is_regular_file(PACK + name))
-            return false;
-    return true;
-}
+const std::string PACK = OrvixTest::packDir();
+const std::string WORK = OrvixTest::packWorkDir();
 
 // The contents of "aux_file.bin": little-endian int32 and float32 items.
 struct AuxFile
@@ -95,22 +80,6 @@ bool ReadAux(const std::string& path, AuxFile& aux, std::string& why)
     if (at != bytes.size())
         return why = "trailing bytes", false;
     return true;
-}
-
-// Binary grey PGM ("P5", maxval 255) as written by the pack build; empty on any
-// format problem.
-cv::Mat ReadPgm(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::string magic;
-    long width = 0, height = 0, maxval = 0;
-    if (!(in >> magic >> width >> height >> maxval) || magic != "P5" || maxval != 255 || width <= 0
-        || height <= 0 || width > 20000 || height > 20000)
-        return cv::Mat();
-    in.get();
-    cv::Mat image(static_cast<int>(height), static_cast<int>(width), CV_8UC1);
-    in.read(reinterpret_cast<char*>(image.data), static_cast<std::streamsize>(image.total()));
-    return in.gcount() == static_cast<std::streamsize>(image.total()) ? image : cv::Mat();
 }
 
 // The face finder's 256x256 letterbox of a grey image: content centred, zero fill.
@@ -214,7 +183,7 @@ class DataPackTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        if (!PackPresent())
+        if (!OrvixTest::packPresent())
             GTEST_SKIP() << "no data pack in " << PACK << " (build the datapack target)";
     }
 
@@ -355,7 +324,7 @@ TEST_F(DataPackTest, FaceFinderSeesNothingInAnEmptyFrameAndAFaceInEveryDemoPhoto
     for (const std::string& path : photos)
     {
         SCOPED_TRACE(path);
-        cv::Mat photo = ReadPgm(path);
+        cv::Mat photo = OrvixTest::readPgm(path);
         ASSERT_FALSE(photo.empty());
         Letterbox box = MakeLetterbox(photo);
         const float* result = Run(*frontend, box.input);
