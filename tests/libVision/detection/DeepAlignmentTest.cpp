@@ -5,26 +5,25 @@
 #include "detection/DeepAlignmentData.h"
 #include "detection/DeepAlignmentRuntime.h"
 
+#include "DataPackSupport.h"
 #include "OrvixSDK/FDP.h"
 #include "TestSupport.h"
 #include "detection/AlignmentUtils.h"
-#include "detection/ModelKey.h"
+#include "detection/ONNFaceFinder.h"
+#include "detection/ONNFaceFinderData.h"
+#include "libVision/detection/FakeNetwork.h"
 #include "libVision/onn/OnnTestSupport.h"
 #include "onn/Config.h"
-#include "onn/NNInterfaces.h"
 #include "onn/ONNIEChooser.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 #include <opencv2/core/core_c.h>
-#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <ostream>
@@ -34,11 +33,13 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using OrvixSDK::DeepAlignmentData;
 using OrvixSDK::DeepAlignmentRuntime;
 using OrvixSDK::FDP;
 using OrvixSDK::FeaturePoint;
+using OrvixTest::FakeFrontend;
+using OrvixTest::FakeNetwork;
+using Detection = OrvixSDK::ONNFaceFinder::Detection;
 
 // ---------------------------------------------------------------- aux file
 
@@ -296,67 +297,6 @@ TEST(DeepAlignmentDataTest, RefinementStageWithoutItsNetworkIsReportedAndNotLoad
 
 // ------------------------------------------------- stand-in networks
 
-// Gives a fixed output and records its inputs.
-class FakeRunner : public ONN::INNRunner {
-public:
-    explicit FakeRunner(std::vector<float> output_) : output(std::move(output_)) {}
-    float* Forward(const ONN::NNData& input) override
-    {
-        ++calls;
-        channels = input.channels;
-        width = input.width;
-        height = input.height;
-        layout = input.layout;
-        dataType = input.dataType;
-        const unsigned char* bytes = static_cast<const unsigned char*>(input.data);
-        lastInput.assign(bytes, bytes + input.ByteCount());
-        return fail ? nullptr : output.data();
-    }
-    bool IsInitialized() const override { return true; }
-    void* GetInputBuffer() override { return nullptr; }
-
-    std::vector<float> output;
-    bool fail = false;
-    int calls = 0;
-    int channels = 0, width = 0, height = 0;
-    ONN::ImageUtils::ELayoutType layout = ONN::ImageUtils::NCHW;
-    ONN::EDataType dataType = ONN::FP32;
-    std::vector<unsigned char> lastInput;
-};
-
-class FakeModel : public ONN::INNModel {
-public:
-    FakeModel(int outputs_, bool loaded_) : outputs(outputs_), loaded(loaded_) {}
-    ONN::INNRunner* CreateRunner() override { return nullptr; }
-    bool IsLoaded() const override { return loaded; }
-    int GetOutputSize() override { return outputs; }
-    ONN::EDataType GetDataType() override { return ONN::UINT8; }
-    ONN::ImageUtils::ELayoutType GetLayoutType() override { return ONN::ImageUtils::NHWC; }
-
-    int outputs;
-    bool loaded;
-};
-
-// Owns its runners, as the real frontend does.
-class FakeFrontend : public ONN::INNFrontend {
-public:
-    FakeFrontend(std::vector<float> output_, bool loaded = true)
-        : model(static_cast<int>(output_.size()), loaded), output(std::move(output_))
-    {
-    }
-    ONN::INNModel* GetModel() override { return &model; }
-    ONN::INNRunner* CreateRunner() override
-    {
-        runners.emplace_back(new FakeRunner(output));
-        return runners.back().get();
-    }
-    FakeRunner* Runner(size_t i = 0) { return i < runners.size() ? runners[i].get() : nullptr; }
-
-    FakeModel model;
-    std::vector<float> output;
-    std::vector<std::unique_ptr<FakeRunner>> runners;
-};
-
 // First-stage output: every landmark offset by (dx, dy), quality 0.5 + k / 100.
 std::vector<float> FirstStageOutput(size_t n, float dx, float dy)
 {
@@ -378,13 +318,21 @@ protected:
         ASSERT_NE(data->initShape, nullptr);
     }
 
-    // Stand-in networks in place of the missing files.
-    FakeFrontend* Install(std::vector<float> output)
+    // A stand-in first-stage network in place of the missing file.
+    void Install(std::vector<float> output)
     {
-        first = new FakeFrontend(std::move(output));
-        data->stage1 = first;
+        firstNet = std::make_shared<FakeNetwork>(std::move(output));
+        data->stage1 = new FakeFrontend(firstNet);  // owned by data
         data->loaded = true;
-        return first;
+    }
+
+    // Aligns kFaceBox on a uniform frame of kGrey, 400 x 300 pixels.
+    static bool AlignOnGrey(DeepAlignmentRuntime& runtime, FDP& points)
+    {
+        cv::Mat image(300, 400, CV_8UC1, cv::Scalar(kGrey));
+        IplImage header = cvIplImage(image);
+        float quality = -1;
+        return runtime.findLandmarkPoints(&header, kFaceBox, &points, quality);
     }
 
     // Where a landmark of the mean shape lands when it is fitted to face
@@ -397,10 +345,15 @@ protected:
                 (kFace[k].y - 57.5f) * factor + face.y + face.height / 2.0f};
     }
 
+    static constexpr int kGrey = 90;
+    static const CvRect kFaceBox;
+
     OrvixTest::TempDir dir;
     std::unique_ptr<DeepAlignmentData> data;
-    FakeFrontend* first = nullptr;
+    std::shared_ptr<FakeNetwork> firstNet;  // the first stage's script and record
 };
+
+const CvRect DeepAlignmentRuntimeTest::kFaceBox = cvRect(100, 80, 120, 150);
 
 TEST_F(DeepAlignmentRuntimeTest, ZeroOffsetsGiveTheMeanShapeFittedToTheRectangle)
 {
@@ -415,7 +368,7 @@ TEST_F(DeepAlignmentRuntimeTest, ZeroOffsetsGiveTheMeanShapeFittedToTheRectangle
     for (int x = 0; x < image.cols; ++x)
         image.col(x).setTo(x / 2);
     IplImage header = cvIplImage(image);
-    const CvRect face = cvRect(100, 80, 120, 150);
+    const CvRect face = kFaceBox;
     FDP points;
     float quality = -1;
     ASSERT_TRUE(runtime.findLandmarkPoints(&header, face, &points, quality));
@@ -438,29 +391,25 @@ TEST_F(DeepAlignmentRuntimeTest, ZeroOffsetsGiveTheMeanShapeFittedToTheRectangle
     // The network saw one 96 x 96 grey crop, NHWC bytes.  The frame centre
     // is the mean shape's centroid, which lies on the middle column of the
     // rectangle, x = 160, where the ramp is 80.
-    FakeRunner* runner = first->Runner();
-    ASSERT_EQ(runner->calls, 1);
-    EXPECT_EQ(runner->channels, 1);
-    EXPECT_EQ(runner->width, 96);
-    EXPECT_EQ(runner->height, 96);
-    EXPECT_EQ(runner->layout, ONN::ImageUtils::NHWC);
-    EXPECT_EQ(runner->dataType, ONN::UINT8);
-    ASSERT_EQ(runner->lastInput.size(), 96u * 96u);
-    EXPECT_NEAR(runner->lastInput[48 * 96 + 48], 80, 1.0);
+    ASSERT_EQ(firstNet->inputs.size(), 1u);
+    const FakeNetwork::Input& input = firstNet->inputs[0];
+    EXPECT_EQ(input.channels, 1);
+    EXPECT_EQ(input.width, 96);
+    EXPECT_EQ(input.height, 96);
+    EXPECT_EQ(input.layout, ONN::ImageUtils::NHWC);
+    EXPECT_EQ(input.dataType, ONN::UINT8);
+    ASSERT_EQ(input.bytes.size(), 96u * 96u);
+    EXPECT_NEAR(input.bytes[48 * 96 + 48], 80, 1.0);
     // Upright and not mirrored: the crop darkens to the left like the image.
-    EXPECT_LT(runner->lastInput[48 * 96 + 10], runner->lastInput[48 * 96 + 85]);
+    EXPECT_LT(input.bytes[48 * 96 + 10], input.bytes[48 * 96 + 85]);
 }
 
 TEST_F(DeepAlignmentRuntimeTest, OffsetsAreInUnitsOfTheMeanShapeExtent)
 {
     Install(FirstStageOutput(kFace.size(), 0.1f, -0.05f));
     DeepAlignmentRuntime runtime(data.get());
-    cv::Mat image(300, 400, CV_8UC1, cv::Scalar(90));
-    IplImage header = cvIplImage(image);
-    const CvRect face = cvRect(100, 80, 120, 150);
     FDP points;
-    float quality = -1;
-    ASSERT_TRUE(runtime.findLandmarkPoints(&header, face, &points, quality));
+    ASSERT_TRUE(AlignOnGrey(runtime, points));
 
     // An offset of 1 is 96 / 1.25 frame pixels; the frame is 1.25 * 55 / 96
     // mean-shape units per pixel and the rectangle 'factor' pixels per unit.
@@ -468,7 +417,7 @@ TEST_F(DeepAlignmentRuntimeTest, OffsetsAreInUnitsOfTheMeanShapeExtent)
     const float perOffset = (96.0f / 1.25f) * (1.25f * 55.0f / 96.0f) * factor;
     for (size_t k = 0; k < kFace.size(); ++k) {
         const FeaturePoint& p = points.getFP(kFace[k].group, kFace[k].index);
-        const cv::Point2f expected = Fitted(k, face);
+        const cv::Point2f expected = Fitted(k, kFaceBox);
         EXPECT_NEAR(p.position[0] * 400, expected.x + 0.1f * perOffset, 0.01);
         EXPECT_NEAR(p.position[1] * 300, expected.y - 0.05f * perOffset, 0.01);
     }
@@ -495,11 +444,8 @@ TEST_P(DeepAlignmentRollTest, PreviousRollAboveFiveDegreesTurnsTheFaceUpright)
     DeepAlignmentRuntime runtime(data.get());
     runtime.setHasPreviousAngle(GetParam().hasPrevious);
     runtime.lastAngle = GetParam().lastAngle;
-    cv::Mat image(300, 400, CV_8UC1, cv::Scalar(90));
-    IplImage header = cvIplImage(image);
     FDP points;
-    float quality = -1;
-    ASSERT_TRUE(runtime.findLandmarkPoints(&header, cvRect(100, 80, 120, 150), &points, quality));
+    ASSERT_TRUE(AlignOnGrey(runtime, points));
     EXPECT_NEAR(runtime.getLastAngle(), GetParam().expectedRoll, 0.01);
     EXPECT_EQ(runtime.getHasPreviousAngle(), GetParam().hasPrevious);
 }
@@ -513,39 +459,38 @@ TEST_F(DeepAlignmentRuntimeTest, RefinementStageSeesTheRewarpedFaceAndItsHeatmap
 {
     Install(FirstStageOutput(kFace.size(), 0, 0));
     data->m_useRefinementStage = true;
-    FakeFrontend* second = new FakeFrontend(std::vector<float>(2 * kFace.size(), 0.0f));
+    auto secondNet = std::make_shared<FakeNetwork>(std::vector<float>(2 * kFace.size(), 0.0f));
+    FakeFrontend* second = new FakeFrontend(secondNet);
     data->stage2 = second;
     EXPECT_NE(data->getRunner(OrvixSDK::REFINEMENT_STAGE), nullptr);
 
     DeepAlignmentRuntime runtime(data.get());
     ASSERT_NE(runtime.runner2, nullptr);
-    cv::Mat image(300, 400, CV_8UC1, cv::Scalar(90));
-    IplImage header = cvIplImage(image);
-    const CvRect face = cvRect(100, 80, 120, 150);
     FDP points;
-    float quality = -1;
-    ASSERT_TRUE(runtime.findLandmarkPoints(&header, face, &points, quality));
+    ASSERT_TRUE(AlignOnGrey(runtime, points));
 
     // Nothing moved in either stage: the result is the one-stage result.
     for (size_t k = 0; k < kFace.size(); ++k) {
         const FeaturePoint& p = points.getFP(kFace[k].group, kFace[k].index);
-        EXPECT_NEAR(p.position[0] * 400, Fitted(k, face).x, 0.01);
-        EXPECT_NEAR(p.position[1] * 300, Fitted(k, face).y, 0.01);
+        EXPECT_NEAR(p.position[0] * 400, Fitted(k, kFaceBox).x, 0.01);
+        EXPECT_NEAR(p.position[1] * 300, Fitted(k, kFaceBox).y, 0.01);
     }
 
-    FakeRunner* runner = second->Runner(1);  // the first one was made above
-    ASSERT_NE(runner, nullptr);
-    ASSERT_EQ(runner->calls, 1);
-    EXPECT_EQ(runner->channels, 2);
-    EXPECT_EQ(runner->width, 96);
-    EXPECT_EQ(runner->height, 96);
-    ASSERT_EQ(runner->lastInput.size(), 2u * 96u * 96u);
+    // The runtime ran its own runner (the first one was made above) once.
+    ASSERT_EQ(second->runnerCount(), 2u);
+    EXPECT_EQ(second->runner(1)->calls, 1);
+    ASSERT_EQ(secondNet->inputs.size(), 1u);
+    const FakeNetwork::Input& input = secondNet->inputs[0];
+    EXPECT_EQ(input.channels, 2);
+    EXPECT_EQ(input.width, 96);
+    EXPECT_EQ(input.height, 96);
+    ASSERT_EQ(input.bytes.size(), 2u * 96u * 96u);
     // Interleaved: the face grey in channel 0, the heatmap in channel 1.
     // The landmarks sit on the mean shape grown to fill the frame (factor
     // 96 / 55 about the centroid), clamped 8 pixels inside the edges; the
     // frame centre is more than 8 pixels from all of them.
-    const auto heat = [&](int row, int col) { return runner->lastInput[2 * (row * 96 + col) + 1]; };
-    EXPECT_EQ(runner->lastInput[2 * (48 * 96 + 48)], 90);
+    const auto heat = [&](int row, int col) { return input.bytes[2 * (row * 96 + col) + 1]; };
+    EXPECT_EQ(input.bytes[2 * (48 * 96 + 48)], kGrey);
     EXPECT_EQ(heat(48, 48), 0);
     for (const Landmark& l : kFace) {
         const float x = std::min(87.0f, std::max(8.0f, (l.x - 50.0f) * 96.0f / 55.0f + 48.0f));
@@ -603,19 +548,19 @@ TEST_F(DeepAlignmentRuntimeTest, FailuresLeaveThePointsUntouched)
         EXPECT_FALSE(runtime.findLandmarkPoints(c.image, c.face, &points, quality));
         expectUntouched(points);
     }
-    EXPECT_EQ(first->Runner()->calls, 0);
+    EXPECT_TRUE(firstNet->inputs.empty());
 
     {
         SCOPED_TRACE("network gives no output");
-        first->Runner()->fail = true;
+        firstNet->answerNull = true;
         FDP points = before;
         EXPECT_FALSE(runtime.findLandmarkPoints(&header, cvRect(10, 10, 50, 50), &points, quality));
         expectUntouched(points);
-        first->Runner()->fail = false;
+        firstNet->answerNull = false;
     }
     {
         SCOPED_TRACE("network gives a non-number");
-        first->Runner()->output[3] = std::numeric_limits<float>::quiet_NaN();
+        firstNet->output[3] = std::numeric_limits<float>::quiet_NaN();
         FDP points = before;
         EXPECT_FALSE(runtime.findLandmarkPoints(&header, cvRect(10, 10, 50, 50), &points, quality));
         expectUntouched(points);
@@ -663,7 +608,7 @@ TEST_F(DeepAlignmentRuntimeTest, ReadsOnlyThePixelsInsideTheImageHeader)
         FDP points;
         float quality = -1;
         ASSERT_TRUE(runtime.findLandmarkPoints(c.image, c.face, &points, quality));
-        const std::vector<unsigned char>& input = first->Runner()->lastInput;
+        const std::vector<unsigned char>& input = firstNet->inputs.back().bytes;
         ASSERT_EQ(input.size(), 96u * 96u);
         EXPECT_TRUE(std::all_of(input.begin(), input.end(), [](unsigned char v) { return v == 0; }));
         for (const Landmark& l : kFace) {
@@ -679,108 +624,6 @@ TEST_F(DeepAlignmentRuntimeTest, ReadsOnlyThePixelsInsideTheImageHeader)
 
 // ------------------------------------------------------------ real data
 
-std::string Folder(const std::string& path)
-{
-    return path.empty() || path.back() == '/' ? path : path + "/";
-}
-
-const std::string PACK = Folder(ORVIX_DATAPACK_DIR);
-const std::string WORK = Folder(ORVIX_DATAPACK_WORK_DIR);
-
-bool PackPresent()
-{
-    for (const char* name : {"nn/face-detector/ff.vino", "nn/alignment/d1qy.vino", "nn/alignment/aux_file.bin"})
-        if (!fs::is_regular_file(PACK + name))
-            return false;
-    return true;
-}
-
-// Binary grey PGM ("P5", maxval 255); empty on any format problem.
-cv::Mat ReadPgm(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::string magic;
-    long width = 0, height = 0, maxval = 0;
-    if (!(in >> magic >> width >> height >> maxval) || magic != "P5" || maxval != 255 || width <= 0 ||
-        height <= 0 || width > 20000 || height > 20000)
-        return cv::Mat();
-    in.get();
-    cv::Mat image(static_cast<int>(height), static_cast<int>(width), CV_8UC1);
-    in.read(reinterpret_cast<char*>(image.data), static_cast<std::streamsize>(image.total()));
-    return in.gcount() == static_cast<std::streamsize>(image.total()) ? image : cv::Mat();
-}
-
-// The face boxes the pack's face network finds in a grey photo (confidence
-// above 0.5, overlaps suppressed), in photo pixels, most confident first.
-std::vector<cv::Rect> FindFaces(ONN::INNFrontend& finder, const cv::Mat& photo)
-{
-    // Letterbox into 256 x 256, content centred, zero fill.
-    cv::Mat input = cv::Mat::zeros(256, 256, CV_8UC1);
-    const double aspect = double(photo.cols) / photo.rows;
-    int w = 256, h = 256, x0 = 0, y0 = 0;
-    double scale;
-    if (aspect > 1) {
-        h = static_cast<int>(std::nearbyint(256 / aspect));
-        y0 = (256 - h) / 2;
-        scale = photo.cols / 256.0;
-    } else {
-        w = static_cast<int>(std::nearbyint(256 * aspect));
-        x0 = (256 - w) / 2;
-        scale = photo.rows / 256.0;
-    }
-    cv::Mat content = input(cv::Rect(x0, y0, w, h));
-    cv::resize(photo, content, content.size(), 0, 0, cv::INTER_LINEAR);
-
-    ONN::INNRunner* runner = finder.CreateRunner();
-    if (runner == nullptr)
-        return {};
-    ONN::NNData data(input.data, 1, 256, 256, ONN::ImageUtils::NHWC, ONN::UINT8, true);
-    const float* out = runner->Forward(data);
-    if (out == nullptr)
-        return {};
-
-    // Prior boxes of the four maps (steps 8, 16, 32, 64), rows, columns, sizes.
-    const std::vector<std::pair<int, std::vector<int>>> maps = {
-        {8, {10, 16, 24}}, {16, {32, 48}}, {32, {64, 96}}, {64, {128, 192, 256}}};
-    std::vector<cv::Vec4f> priors;
-    for (const auto& map : maps) {
-        const int cells = (256 + map.first - 1) / map.first;
-        for (int j = 0; j < cells; ++j)
-            for (int k = 0; k < cells; ++k)
-                for (int a : map.second)
-                    priors.emplace_back((k + 0.5f) * map.first / 256, (j + 0.5f) * map.first / 256, a / 256.0f,
-                                        a / 256.0f);
-    }
-    const size_t n = priors.size();
-    std::vector<std::pair<float, cv::Rect2f>> boxes;
-    for (size_t i = 0; i < n; ++i) {
-        const float score = out[4 * n + 2 * i + 1];
-        if (!(score > 0.5f))
-            continue;
-        const cv::Vec4f& p = priors[i];
-        const float* d = out + 4 * i;
-        const float cx = p[0] + 0.1f * d[0] * p[2], cy = p[1] + 0.1f * d[1] * p[3];
-        const float bw = p[2] * std::exp(0.2f * d[2]), bh = p[3] * std::exp(0.2f * d[3]);
-        boxes.emplace_back(score, cv::Rect2f((cx - bw / 2) * 256, (cy - bh / 2) * 256, bw * 256, bh * 256));
-    }
-    std::sort(boxes.begin(), boxes.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    std::vector<cv::Rect2f> kept;
-    for (const auto& b : boxes) {
-        bool overlaps = false;
-        for (const cv::Rect2f& k : kept)
-            overlaps = overlaps || (b.second & k).area() / (b.second | k).area() >= 0.25f;
-        if (!overlaps)
-            kept.push_back(b.second);
-    }
-    std::vector<cv::Rect> faces;
-    for (const cv::Rect2f& k : kept)
-        faces.emplace_back(static_cast<int>(std::lround((k.x - x0) * scale)),
-                           static_cast<int>(std::lround((k.y - y0) * scale)),
-                           static_cast<int>(std::lround(k.width * scale)),
-                           static_cast<int>(std::lround(k.height * scale)));
-    return faces;
-}
-
 cv::Point2f Pixel(const FDP& points, int group, int index, const cv::Mat& image)
 {
     const FeaturePoint& p = points.getFP(group, index);
@@ -791,14 +634,14 @@ class DeepAlignmentPackTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!PackPresent())
-            GTEST_SKIP() << "no data pack in " << PACK << " (build the datapack target)";
+        if (!OrvixTest::packPresent())
+            GTEST_SKIP() << "no data pack in " << OrvixTest::packDir() << " (build the datapack target)";
         // The data opens its networks with the process-wide configuration.
         ONN::Config config;
         config.SetBackend(ONN::OV_CPU);
         config.SetThreadCount(1);
         ONN::ONNIEChooser::SetGlobalConfig(config);
-        data.reset(new DeepAlignmentData(PACK + "nn/alignment", false));
+        data.reset(new DeepAlignmentData(OrvixTest::packDir() + "nn/alignment", false));
         ASSERT_TRUE(data->isLoaded());
     }
 
@@ -812,31 +655,26 @@ TEST_F(DeepAlignmentPackTest, DemoFacesAreAlignedWithHighQualityAndTheirSidesThe
     DeepAlignmentRuntime runtime(data.get());
     ASSERT_NE(runtime.runner1, nullptr);
 
-    ONN::Config config;
-    config.SetBackend(ONN::OV_CPU);
-    config.SetThreadCount(1);
-    ONN::ONNIEChooser chooser(config);
-    std::vector<unsigned char> key = OrvixSDK::Key::buildModelKey();
-    std::unique_ptr<ONN::INNFrontend> finder(
-        chooser.Create((PACK + "nn/face-detector/ff").c_str(), key.data(), static_cast<int>(key.size())));
-    ASSERT_NE(finder, nullptr);
+    // The face finder, opened with the configuration set up above.
+    OrvixSDK::ONNFaceFinderData finderData(OrvixTest::packDir() + "nn/face-detector/ff");
+    ASSERT_TRUE(finderData.isLoaded());
+    OrvixSDK::ONNFaceFinder finder(&finderData);
 
     int aligned = 0;
-    for (int photoNumber = 1; photoNumber <= 6; ++photoNumber) {
-        const std::string path = WORK + "demo/sample" + std::to_string(photoNumber) + ".pgm";
+    for (const std::string& path : OrvixTest::demoPhotos()) {
         SCOPED_TRACE(path);
-        cv::Mat photo = ReadPgm(path);
+        const cv::Mat photo = OrvixTest::readPgm(path);
         if (photo.empty())
             continue;
-        const std::vector<cv::Rect> faces = FindFaces(*finder, photo);
-        ASSERT_FALSE(faces.empty());
-        // The most confident face of every photo.
-        const cv::Rect& face = faces.front();
         IplImage header = cvIplImage(photo);
+        std::vector<Detection> found;
+        finder.findFaces(&header, found, 0.75f, 0.05f, 1.0f, nullptr);
+        ASSERT_FALSE(found.empty());
+        // The most confident face of every photo.
+        const CvRect face = std::min_element(found.begin(), found.end(), Detection::greaterConfidence)->rect();
         FDP points;
         float quality = -1;
-        ASSERT_TRUE(runtime.findLandmarkPoints(&header, cvRect(face.x, face.y, face.width, face.height), &points,
-                                               quality));
+        ASSERT_TRUE(runtime.findLandmarkPoints(&header, face, &points, quality));
         ++aligned;
         EXPECT_EQ(quality, 0.0f);
         EXPECT_GT(OrvixSDK::AlignmentUtils::calculateTrackingQuality(&points), 0.8f);
@@ -883,7 +721,7 @@ TEST_F(DeepAlignmentPackTest, DemoFacesAreAlignedWithHighQualityAndTheirSidesThe
         EXPECT_GT(OrvixSDK::AlignmentUtils::calculateTrackingQuality(&second), 0.8f);
     }
     if (aligned == 0)
-        GTEST_SKIP() << "no demo photos in " << WORK;
+        GTEST_SKIP() << "no demo photos in " << OrvixTest::packWorkDir();
 }
 
 TEST_F(DeepAlignmentPackTest, BlankAndNoiseImagesScoreLow)

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <string>
@@ -14,77 +12,22 @@
 #include <opencv2/core.hpp>
 #include <opencv2/core/core_c.h>
 
+#include "DataPackSupport.h"
 #include "detection/ONNFaceFinderData.h"
+#include "libVision/detection/FakeNetwork.h"
 #include "onn/Config.h"
 #include "onn/NNInterfaces.h"
 #include "onn/ONNIEChooser.h"
 
 using namespace OrvixSDK;
 using Detection = ONNFaceFinder::Detection;
+using OrvixTest::FakeFrontend;
+using OrvixTest::FakeNetwork;
 
 namespace {
 
 const int kPriorCount = 3760;
 const int kOutputSize = kPriorCount * 16;
-
-// What the fake network is asked and answers.
-struct FakeNet
-{
-    std::vector<float> output = std::vector<float>(kOutputSize, 0.0f);
-    int outputSize = kOutputSize;
-    bool answerNull = false;
-    bool makeRunners = true;
-    std::vector<std::vector<unsigned char>> inputs;
-};
-
-class FakeRunner : public ONN::INNRunner
-{
-public:
-    explicit FakeRunner(std::shared_ptr<FakeNet> net_) : net(std::move(net_)) {}
-    float* Forward(const ONN::NNData& input) override
-    {
-        const unsigned char* bytes = static_cast<const unsigned char*>(input.data);
-        net->inputs.emplace_back(bytes, bytes + input.ByteCount());
-        return net->answerNull ? nullptr : net->output.data();
-    }
-    bool IsInitialized() const override { return true; }
-    void* GetInputBuffer() override { return nullptr; }
-
-private:
-    std::shared_ptr<FakeNet> net;
-};
-
-class FakeModel : public ONN::INNModel
-{
-public:
-    explicit FakeModel(std::shared_ptr<FakeNet> net_) : net(std::move(net_)) {}
-    ONN::INNRunner* CreateRunner() override { return net->makeRunners ? new FakeRunner(net) : nullptr; }
-    bool IsLoaded() const override { return true; }
-    int GetOutputSize() override { return net->outputSize; }
-    ONN::EDataType GetDataType() override { return ONN::UINT8; }
-    ONN::ImageUtils::ELayoutType GetLayoutType() override { return ONN::ImageUtils::NHWC; }
-
-private:
-    std::shared_ptr<FakeNet> net;
-};
-
-class FakeFrontend : public ONN::INNFrontend
-{
-public:
-    explicit FakeFrontend(std::shared_ptr<FakeNet> net) : model(net) {}
-    ONN::INNModel* GetModel() override { return &model; }
-    ONN::INNRunner* CreateRunner() override
-    {
-        ONN::INNRunner* runner = model.CreateRunner();
-        if (runner != nullptr)
-            runners.emplace_back(runner);
-        return runner;
-    }
-
-private:
-    FakeModel model;
-    std::vector<std::unique_ptr<ONN::INNRunner>> runners;
-};
 
 // Index of a prior: feature map (0..3), row, column and size slot.
 int priorIndex(int map, int row, int column, int slot)
@@ -153,7 +96,7 @@ protected:
         return faces;
     }
 
-    std::shared_ptr<FakeNet> net = std::make_shared<FakeNet>();
+    std::shared_ptr<FakeNetwork> net = std::make_shared<FakeNetwork>(std::vector<float>(kOutputSize, 0.0f));
     std::unique_ptr<ONNFaceFinderData> data;
     std::unique_ptr<ONNFaceFinder> finder;  // after data: destroyed first
 };
@@ -293,7 +236,7 @@ TEST_F(FinderTest, LetterboxPlacesTheContentAndZeroesTheRest)
         net->inputs.clear();
         EXPECT_TRUE(find(c.width, c.height).empty());
         ASSERT_EQ(net->inputs.size(), 1u);
-        const std::vector<unsigned char>& input = net->inputs[0];
+        const std::vector<unsigned char>& input = net->inputs[0].bytes;
         ASSERT_EQ(input.size(), 256u * 256u);
         int wrong = 0;
         for (int y = 0; y < 256; ++y)
@@ -316,7 +259,7 @@ TEST_F(FinderTest, RowPaddingIsNotPartOfTheImage)
     ASSERT_EQ(net->inputs.size(), 1u);
     for (int y = 0; y < 256; ++y)
         for (int x = 0; x < 256; ++x)
-            ASSERT_EQ(net->inputs[0][static_cast<size_t>(y) * 256 + x], frame.at(x, y)) << x << "," << y;
+            ASSERT_EQ(net->inputs[0].bytes[static_cast<size_t>(y) * 256 + x], frame.at(x, y)) << x << "," << y;
 }
 
 TEST_F(FinderTest, BoxesMapBackToSquaresInImagePixelsRoundingHalvesToEven)
@@ -499,8 +442,7 @@ TEST_F(FinderTest, UnusableInputsAndNetworksFindNothing)
     net->answerNull = false;
 
     // An output too short for the three blocks is not run, let alone read.
-    net->outputSize = kOutputSize - 1;
-    net->output.resize(static_cast<size_t>(net->outputSize));
+    net->output.resize(static_cast<size_t>(kOutputSize - 1));
     const size_t runs = net->inputs.size();
     EXPECT_EQ(finder->findFaces(narrow, faces, 0.75f, 0, 1, nullptr), 0);
     EXPECT_EQ(net->inputs.size(), runs);
@@ -524,43 +466,18 @@ TEST_F(FinderTest, UnusableInputsAndNetworksFindNothing)
 // ---------------------------------------------------------------------------
 // The real network of the data pack.
 
-namespace fs = std::filesystem;
-
-std::string folder(const std::string& path)
-{
-    return path.empty() || path.back() == '/' ? path : path + "/";
-}
-
-const std::string kPack = folder(ORVIX_DATAPACK_DIR);
-const std::string kWork = folder(ORVIX_DATAPACK_WORK_DIR);
-
-// Binary grey PGM with maxval 255; empty on any format problem.
-cv::Mat readPgm(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::string magic;
-    long width = 0, height = 0, maxval = 0;
-    if (!(in >> magic >> width >> height >> maxval) || magic != "P5" || maxval != 255 || width <= 0
-        || height <= 0 || width > 20000 || height > 20000)
-        return cv::Mat();
-    in.get();
-    cv::Mat image(static_cast<int>(height), static_cast<int>(width), CV_8UC1);
-    in.read(reinterpret_cast<char*>(image.data), static_cast<std::streamsize>(image.total()));
-    return in.gcount() == static_cast<std::streamsize>(image.total()) ? image : cv::Mat();
-}
-
 class RealFinderTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        if (!fs::is_regular_file(kPack + "nn/face-detector/ff.vino"))
-            GTEST_SKIP() << "no data pack in " << kPack;
+        if (!OrvixTest::packPresent())
+            GTEST_SKIP() << "no data pack in " << OrvixTest::packDir();
         ONN::Config config;
         config.SetBackend(ONN::OV_CPU);
         config.SetThreadCount(1);
         ONN::ONNIEChooser::SetGlobalConfig(config);
-        data.reset(new ONNFaceFinderData(kPack + "nn/face-detector/ff"));
+        data.reset(new ONNFaceFinderData(OrvixTest::packDir() + "nn/face-detector/ff"));
         ASSERT_TRUE(data->isLoaded());
         finder.reset(new ONNFaceFinder(data.get()));
     }
@@ -587,8 +504,8 @@ TEST_F(RealFinderTest, FindsSeparateFacesInEveryDemoPhoto)
     const size_t realFaces[] = {3, 3, 3, 4, 5, 4};
     int photos = 0;
     for (int n = 1; n <= 6; ++n) {
-        const std::string path = kWork + "demo/sample" + std::to_string(n) + ".pgm";
-        const cv::Mat photo = readPgm(path);
+        const std::string path = OrvixTest::packWorkDir() + "demo/sample" + std::to_string(n) + ".pgm";
+        const cv::Mat photo = OrvixTest::readPgm(path);
         if (photo.empty())
             continue;
         SCOPED_TRACE(path);
@@ -624,7 +541,7 @@ TEST_F(RealFinderTest, FindsSeparateFacesInEveryDemoPhoto)
             EXPECT_GT(f.x2 - f.x1, smallest);
     }
     if (photos == 0)
-        GTEST_SKIP() << "no demo photos in " << kWork;
+        GTEST_SKIP() << "no demo photos in " << OrvixTest::packWorkDir();
 }
 
 TEST_F(RealFinderTest, BlankAndOddFramesFindNoFaceAndDoNotCrash)

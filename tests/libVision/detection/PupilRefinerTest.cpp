@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <string>
@@ -14,61 +12,24 @@
 #include <opencv2/core/core_c.h>
 #include <opencv2/imgproc.hpp>
 
+#include "DataPackSupport.h"
 #include "OrvixSDK/FDP.h"
 #include "detection/ModelKey.h"
+#include "libVision/detection/FakeNetwork.h"
 #include "onn/Config.h"
 #include "onn/NNFrontend.h"
 #include "onn/NNInterfaces.h"
 #include "onn/ONNIEChooser.h"
 
 using namespace OrvixSDK;
+using OrvixTest::FakeModel;
+using OrvixTest::FakeNetwork;
 
 namespace {
 
 // The test frame: 256 x 128, so that whole pixels are exact fractions.
 const int kWidth = 256;
 const int kHeight = 128;
-
-// What the fake pupil network sees and answers.
-struct FakePupilNet
-{
-    std::vector<float> answer = {0.5f, 0.5f, 0.2f};
-    bool answerNull = false;
-    bool makeRunner = true;
-    int outputSize = 3;
-    std::vector<std::vector<unsigned char>> inputs;
-};
-
-class FakePupilRunner : public ONN::INNRunner
-{
-public:
-    explicit FakePupilRunner(std::shared_ptr<FakePupilNet> net_) : net(std::move(net_)) {}
-    float* Forward(const ONN::NNData& input) override
-    {
-        const unsigned char* bytes = static_cast<const unsigned char*>(input.data);
-        net->inputs.emplace_back(bytes, bytes + input.ByteCount());
-        return net->answerNull ? nullptr : net->answer.data();
-    }
-    bool IsInitialized() const override { return true; }
-    void* GetInputBuffer() override { return nullptr; }
-
-private:
-    std::shared_ptr<FakePupilNet> net;
-};
-
-class FakePupilModel : public ONN::INNModel
-{
-public:
-    explicit FakePupilModel(std::shared_ptr<FakePupilNet> net_) : net(std::move(net_)) {}
-    ONN::INNRunner* CreateRunner() override { return net->makeRunner ? new FakePupilRunner(net) : nullptr; }
-    bool IsLoaded() const override { return true; }
-    int GetOutputSize() override { return net->outputSize; }
-    ONN::EDataType GetDataType() override { return ONN::UINT8; }
-    ONN::ImageUtils::ELayoutType GetLayoutType() override { return ONN::ImageUtils::NHWC; }
-
-private:
-    std::shared_ptr<FakePupilNet> net;
-};
 
 FeaturePoint pointAt(float x, float y)
 {
@@ -223,13 +184,13 @@ protected:
 
     void refine()
     {
-        model.reset(new FakePupilModel(net));
+        model.reset(new FakeModel(net));
         PupilRefiner refiner(model.get());
         refiner.refine(&frame.image, &points, 0.0f, true);
     }
 
-    std::shared_ptr<FakePupilNet> net = std::make_shared<FakePupilNet>();
-    std::unique_ptr<FakePupilModel> model;
+    std::shared_ptr<FakeNetwork> net = std::make_shared<FakeNetwork>(std::vector<float>{0.5f, 0.5f, 0.2f});
+    std::unique_ptr<FakeModel> model;
     Frame frame{120};
     FDP points;
 };
@@ -238,15 +199,15 @@ TEST_F(PupilRefinerTest, AnswerIsMappedFromTheCropToTheImage)
 {
     // Eye 0's box is (75, 39, 50, 50), eye 1's (131, 39, 50, 50); (0.5, 0.5,
     // 0.2) is the box centre and a radius of 10 pixels.
-    net->answer = {0.5f, 0.5f, 0.2f};
+    net->output = {0.5f, 0.5f, 0.2f};
     refine();
     ASSERT_EQ(net->inputs.size(), 2u);
-    EXPECT_EQ(net->inputs[0].size(), 32u * 32u);
+    EXPECT_EQ(net->inputs[0].bytes.size(), 32u * 32u);
     expectPupil(points, 6, 100, 64, 10);
     expectPupil(points, 5, 156, 64, 10);
 
     // Off-centre answers inside the eye region are kept as they are.
-    net->answer = {0.4f, 0.56f, 0.1f};
+    net->output = {0.4f, 0.56f, 0.1f};
     refine();
     expectPupil(points, 6, 95, 67, 5);
     expectPupil(points, 5, 151, 67, 5);
@@ -269,7 +230,7 @@ TEST_F(PupilRefinerTest, CentreIsClampedToTheWidenedEyeBox)
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.u) + "," + std::to_string(c.v));
         placeEyes(points);
-        net->answer = {c.u, c.v, 0.2f};
+        net->output = {c.u, c.v, 0.2f};
         refine();
         expectPupil(points, 6, c.x, c.y, 10);
     }
@@ -322,24 +283,22 @@ TEST_F(PupilRefinerTest, NetworkFailuresKeepCentresWithAverageRadii)
     struct Case
     {
         const char* name;
-        bool makeRunner, answerNull;
-        int outputSize;
-        std::vector<float> answer;
+        bool makeRunners, answerNull;
+        std::vector<float> answer;  // its length is the model's output size
     };
     const Case cases[] = {
-        {"no runner", false, false, 3, {0.1f, 0.1f, 0.1f}},
-        {"no answer", true, true, 3, {0.1f, 0.1f, 0.1f}},
-        {"output too short", true, false, 2, {0.1f, 0.1f}},
-        {"not a number", true, false, 3, {nan, 0.1f, 0.1f}},
-        {"infinite radius", true, false, 3, {0.1f, 0.1f, std::numeric_limits<float>::infinity()}},
+        {"no runner", false, false, {0.1f, 0.1f, 0.1f}},
+        {"no answer", true, true, {0.1f, 0.1f, 0.1f}},
+        {"output too short", true, false, {0.1f, 0.1f}},
+        {"not a number", true, false, {nan, 0.1f, 0.1f}},
+        {"infinite radius", true, false, {0.1f, 0.1f, std::numeric_limits<float>::infinity()}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         placeEyes(points);
-        net->makeRunner = c.makeRunner;
+        net->makeRunners = c.makeRunners;
         net->answerNull = c.answerNull;
-        net->outputSize = c.outputSize;
-        net->answer = c.answer;
+        net->output = c.answer;
         refine();
         expectPupil(points, 6, 100, 64, 8);
         expectPupil(points, 5, 156, 64, 8);
@@ -351,11 +310,10 @@ TEST_F(PupilRefinerTest, NetworkFailuresKeepCentresWithAverageRadii)
     without.refine(&frame.image, &points, 0.0f, true);
     expectPupil(points, 6, 100, 64, 8);
     without.refine(nullptr, nullptr, 0.0f, true);
-    net->makeRunner = true;
+    net->makeRunners = true;
     net->answerNull = false;
-    net->outputSize = 3;
-    net->answer = {0.5f, 0.5f, 0.2f};
-    model.reset(new FakePupilModel(net));
+    net->output = {0.5f, 0.5f, 0.2f};
+    model.reset(new FakeModel(net));
     PupilRefiner refiner(model.get());
     refiner.refine(nullptr, &points, 0.0f, true);
     expectPupil(points, 6, 100, 64, 8);
@@ -365,19 +323,13 @@ TEST_F(PupilRefinerTest, NetworkFailuresKeepCentresWithAverageRadii)
 // ---------------------------------------------------------------------------
 // The real pupil network of the data pack on a drawn eye.
 
-std::string packFolder()
-{
-    const std::string path = ORVIX_DATAPACK_DIR;
-    return path.empty() || path.back() == '/' ? path : path + "/";
-}
-
 // The pupil network of the pack opened like the detector opens it; null
 // when the pack is absent.
 std::unique_ptr<ONN::NNFrontend> openPupilNetwork()
 {
-    const std::string stem = packFolder() + "nn/pupils/pr";
-    if (!std::filesystem::is_regular_file(stem + ".vino"))
+    if (!OrvixTest::packPresent())
         return nullptr;
+    const std::string stem = OrvixTest::packDir() + "nn/pupils/pr";
     ONN::Config config;
     config.SetBackend(ONN::OV_CPU);
     config.SetThreadCount(1);
@@ -392,7 +344,7 @@ TEST(RealPupilRefinerTest, FindsTheDarkDiskOfADrawnEye)
 {
     std::unique_ptr<ONN::NNFrontend> frontend = openPupilNetwork();
     if (frontend == nullptr)
-        GTEST_SKIP() << "no pupil network in " << packFolder();
+        GTEST_SKIP() << "no pupil network in " << OrvixTest::packDir();
 
     struct Case
     {
@@ -426,27 +378,9 @@ TEST(RealPupilRefinerTest, FindsTheDarkDiskOfADrawnEye)
     }
 }
 
-// Binary grey PGM with maxval 255; empty on any format problem.
-cv::Mat readPgm(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::string magic;
-    long width = 0, height = 0, maxval = 0;
-    if (!(in >> magic >> width >> height >> maxval) || magic != "P5" || maxval != 255 || width <= 0
-        || height <= 0 || width > 20000 || height > 20000)
-        return cv::Mat();
-    in.get();
-    cv::Mat image(static_cast<int>(height), static_cast<int>(width), CV_8UC1);
-    in.read(reinterpret_cast<char*>(image.data), static_cast<std::streamsize>(image.total()));
-    return in.gcount() == static_cast<std::streamsize>(image.total()) ? image : cv::Mat();
-}
-
 TEST(RealPupilRefinerTest, PlacesThePupilOfARealEye)
 {
-    std::string work = ORVIX_DATAPACK_WORK_DIR;
-    if (!work.empty() && work.back() != '/')
-        work += "/";
-    const cv::Mat photo = readPgm(work + "demo/sample1.pgm");
+    const cv::Mat photo = OrvixTest::readPgm(OrvixTest::packWorkDir() + "demo/sample1.pgm");
     std::unique_ptr<ONN::NNFrontend> frontend = photo.empty() ? nullptr : openPupilNetwork();
     if (frontend == nullptr)
         GTEST_SKIP() << "no demo photo or pupil network";
