@@ -166,17 +166,8 @@ bool DeepAlignmentData::loadAuxBin(const std::string& path, CvMat** shape)
 
         // The shape is scaled by its extent and fitted to face rectangles by
         // its width and its height: both must be positive.
-        float lowX = CV_MAT_ELEM(*mean, float, 0, 0), highX = lowX;
-        float lowY = CV_MAT_ELEM(*mean, float, 0, 1), highY = lowY;
-        for (int32_t k = 1; k < count; ++k) {
-            const float x = CV_MAT_ELEM(*mean, float, k, 0);
-            const float y = CV_MAT_ELEM(*mean, float, k, 1);
-            lowX = std::min(lowX, x);
-            highX = std::max(highX, x);
-            lowY = std::min(lowY, y);
-            highY = std::max(highY, y);
-        }
-        ok = highX - lowX > 0.0f && highY - lowY > 0.0f;
+        const cv::Rect2f extent = findMinMaxBoundingBox(mean);
+        ok = extent.width > 0.0f && extent.height > 0.0f;
     } while (false);
     std::fclose(file);
 
