@@ -206,9 +206,8 @@ bool ONNTrackerCore::getTrackingPoints(const IplImage* frame, FDP* points, float
         resetTrackerState();
         return false;
     }
-    alignmentData->clear();
 
-    // 1. Place the working frame.
+    // 1. Place the working frame (which clears what the last frame left).
     if (trackingState == SEARCHING) {
         CvRect found;
         const Clock::time_point start = Clock::now();
