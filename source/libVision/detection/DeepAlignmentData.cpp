@@ -10,10 +10,8 @@
 #include <opencv2/core/core_c.h>
 
 #include "OrvixSDK/FDP.h"
-#include "detection/ModelKey.h"
+#include "detection/OpenNetwork.h"
 #include "onn/NNInterfaces.h"
-#include "onn/ONNIEChooser.h"
-#include "support/Common.h"
 
 namespace OrvixSDK {
 
@@ -47,21 +45,6 @@ bool readFloat(std::FILE* file, float& value)
         return false;
     std::memcpy(&value, &bits, sizeof(value));
     return true;
-}
-
-// A frontend for the network at path (without the backend's suffix), opened
-// under the model key; a network that cannot be opened is reported and null
-// returned.
-ONN::INNFrontend* openNetwork(const std::string& path)
-{
-    std::vector<unsigned char> key = Key::buildModelKey();
-    ONN::ONNIEChooser chooser;
-    ONN::INNFrontend* frontend = chooser.Create(path.c_str(), key.data(), static_cast<int>(key.size()));
-    // The key is only needed while the model loads.
-    std::fill(key.begin(), key.end(), 0);
-    if (frontend == nullptr)
-        Common::displayErrorMessageAndExit(&chooser, path);
-    return frontend;
 }
 
 // Whether the frontend's model is loaded and gives at least the given number

@@ -1,12 +1,8 @@
 #include "detection/ONNFaceFinderData.h"
 
-#include <vector>
-
-#include "detection/ModelKey.h"
+#include "detection/OpenNetwork.h"
 #include "onn/NNFrontend.h"
 #include "onn/NNInterfaces.h"
-#include "onn/ONNIEChooser.h"
-#include "support/Common.h"
 
 namespace OrvixSDK {
 
@@ -26,13 +22,7 @@ bool modelLoaded(ONN::INNFrontend* frontend)
 // (no frontend, not loaded); the owner sees that through isLoaded.
 ONNFaceFinderData::ONNFaceFinderData(const std::string& modelPath) : loaded(false), frontend(nullptr)
 {
-    std::vector<unsigned char> key = Key::buildModelKey();
-    ONN::ONNIEChooser chooser;
-    frontend = chooser.Create(modelPath.c_str(), key.data(), static_cast<int>(key.size()));
-    if (frontend == nullptr) {
-        Common::displayErrorMessageAndExit(&chooser, modelPath);
-        return;
-    }
+    frontend = openNetwork(modelPath);
     loaded = modelLoaded(frontend);
 }
 

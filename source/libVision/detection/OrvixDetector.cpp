@@ -3,21 +3,18 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "OrvixSDK/FDP.h"
 #include "OrvixSDK/MathUtils.h"
 #include "detection/AlignmentUtils.h"
 #include "detection/DeepAlignmentData.h"
 #include "detection/DeepAlignmentRuntime.h"
-#include "detection/ModelKey.h"
+#include "detection/OpenNetwork.h"
 #include "detection/ONNFaceFinderData.h"
 #include "detection/ONNTrackerCore.h"
 #include "onn/NNFrontend.h"
 #include "onn/NNInterfaces.h"
-#include "onn/ONNIEChooser.h"
 #include "onn/ONNInit.h"
-#include "support/Common.h"
 
 namespace OrvixSDK {
 
@@ -49,7 +46,7 @@ OrvixDetector::OrvixDetector(const char* faceDetectorPath)
       pupilFrontend(nullptr)
 {
     MathUtils::smwcrand(124243, 143556);
-    ONNInit(std::string(faceDetectorPath != nullptr ? faceDetectorPath : "") + "/../../");
+    ONNInit(folderPath(faceDetectorPath) + "/../../");
 }
 
 OrvixDetector::~OrvixDetector()
@@ -98,11 +95,7 @@ void OrvixDetector::loadPupilNNModel(const char* path)
     if (pupilFrontend != nullptr)
         return;
     const std::string modelPath = folderPath(path) + "/pr";
-    std::vector<unsigned char> key = Key::buildModelKey();
-    ONN::ONNIEChooser chooser;
-    pupilFrontend = chooser.Create(modelPath.c_str(), key.data(), static_cast<int>(key.size()));
-    if (pupilFrontend == nullptr)
-        Common::displayErrorMessageAndExit(&chooser, modelPath);
+    pupilFrontend = openNetwork(modelPath);
 }
 
 void OrvixDetector::deletePupilNNModel()
